@@ -1,0 +1,33 @@
+#include "help_text.h"
+
+#include <string>
+
+void print_version_line(std::FILE* out) {
+    std::fprintf(out, "%s %s by %s at %s on %s (first release %s)\n", "vandrel", "1.6.4",
+                 "The vandrel project (vandrel@example.org)", "The vandrel project", "2026-08-04",
+                 "2010-08-30");
+}
+
+void print_usage(const char* invocation_name, std::FILE* out) {
+    std::fputs("\n", out);
+    print_version_line(out);
+    const std::string rule(91, '=');
+    std::fputs(rule.c_str(), out);
+    std::fprintf(out, "\n\nUsage: %s [options] search\n\n", invocation_name);
+    std::fputs("Options:\n----------\n\n"
+               "\tWithout options the search only matches the name of the ports\n"
+               "\t-a\t- Search in all fields\n"
+               "\t-d\t- Search in name and in description\n"
+               "\t-p\t- Search in name and in path\n"
+               "\t-m\t- Search in name and maintainer\n"
+               "\t-D\t- Search in name and dependencies\n"
+               "\t-f\t- Show result with dependencies\n"
+               "\t-n\t- Show normal version of results (short version is default)\n"
+               "\t-r\t- Show result count\n"
+               "\t-h\t- Print this help text\n"
+               "\t-v\t- Print version number\n"
+               "\nPlease be sure you have an actual index file or do\n\n"
+               "\t# cd /usr/ports && sudo make index\n"
+               "\n",
+               out);
+}

@@ -1,0 +1,10 @@
+// The version line and the help text.
+#pragma once
+
+#include <cstdio>
+
+// "vandrel <version> by <author> at <maker> on <date> (first release <date>)"
+void print_version_line(std::FILE* out = stdout);
+
+// The help text, with the name the program was invoked under in its usage line.
+void print_usage(const char* invocation_name, std::FILE* out = stdout);

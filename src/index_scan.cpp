@@ -1,0 +1,203 @@
+#include "index_scan.h"
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include <unistd.h>
+
+#include "package_db.h"
+#include "result_output.h"
+
+line_reader::line_reader(int fd, std::size_t initial_capacity)
+    : fd_(fd), buffer_(static_cast<char*>(std::malloc(initial_capacity))),
+      capacity_(initial_capacity) {
+    if (!buffer_) {
+        throw std::bad_alloc();
+    }
+}
+
+std::optional<std::string_view> line_reader::next() {
+    for (;;) {
+        char* const base = buffer_.get();
+        const std::size_t from = begin_ + scanned_;
+        if (from < end_) {
+            if (const void* newline = std::memchr(base + from, '\n', end_ - from)) {
+                const auto stop = static_cast<std::size_t>(static_cast<const char*>(newline) - base);
+                const std::string_view line(base + begin_, stop - begin_);
+                begin_ = stop + 1;
+                scanned_ = 0;
+                return line;
+            }
+            scanned_ = end_ - begin_;
+        }
+        if (at_eof_) {
+            if (begin_ == end_) {
+                return std::nullopt;
+            }
+            const std::string_view line(base + begin_, end_ - begin_);
+            begin_ = end_;
+            scanned_ = 0;
+            return line;
+        }
+        if (!fill()) {
+            return std::nullopt;
+        }
+    }
+}
+
+// Makes room after the partial line at begin_ and reads once.
+bool line_reader::fill() {
+    if (begin_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (end_ == capacity_) {
+        // A line longer than the buffer: double it. realloc may move the pages
+        // rather than copy them, so a huge line costs about its own size.
+        const std::size_t grown = capacity_ * 2;
+        char* larger = static_cast<char*>(std::realloc(buffer_.get(), grown));
+        if (larger == nullptr) {
+            throw std::bad_alloc();
+        }
+        static_cast<void>(buffer_.release());
+        buffer_.reset(larger);
+        capacity_ = grown;
+    }
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+        if (got > 0) {
+            end_ += static_cast<std::size_t>(got);
+            return true;
+        }
+        if (got == 0) {
+            at_eof_ = true;
+            return true;
+        }
+        if (errno != EINTR) {
+            error_ = errno;
+            return false;
+        }
+    }
+}
+
+namespace {
+
+// tolower() of the C locale for every byte: only A-Z fold.
+constexpr std::array<unsigned char, 256> make_fold_table() {
+    std::array<unsigned char, 256> table{};
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        table[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + ('a' - 'A') : i);
+    }
+    return table;
+}
+constexpr std::array<unsigned char, 256> fold = make_fold_table();
+
+bool equal_ignoring_case(const char* a, const char* b, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        if (fold[static_cast<unsigned char>(a[i])] != fold[static_cast<unsigned char>(b[i])]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* find_byte(const char* from, const char* last, unsigned char byte) {
+    return static_cast<const char*>(
+        std::memchr(from, byte, static_cast<std::size_t>(last - from) + 1));
+}
+
+} // namespace
+
+bool contains_ignoring_case(std::string_view haystack, std::string_view needle) {
+    if (needle.empty()) {
+        return true;
+    }
+    if (haystack.size() < needle.size()) {
+        return false;
+    }
+    const std::size_t rest = needle.size() - 1;
+    const char* const first = haystack.data();
+    const char* const last = first + (haystack.size() - needle.size()); // last possible start
+    const auto lower = fold[static_cast<unsigned char>(needle.front())];
+    const auto upper = static_cast<unsigned char>(
+        lower >= 'a' && lower <= 'z' ? lower - ('a' - 'A') : lower);
+
+    // Candidates for the first byte come from memchr, in both cases when it is
+    // a letter; the rest of the needle is compared at each candidate.
+    const char* at_lower = find_byte(first, last, lower);
+    const char* at_upper = upper == lower ? nullptr : find_byte(first, last, upper);
+    while (at_lower != nullptr || at_upper != nullptr) {
+        const bool take_lower = at_upper == nullptr || (at_lower != nullptr && at_lower < at_upper);
+        const char* const candidate = take_lower ? at_lower : at_upper;
+        if (equal_ignoring_case(candidate + 1, needle.data() + 1, rest)) {
+            return true;
+        }
+        const char* const next = candidate == last ? nullptr : candidate + 1;
+        if (take_lower) {
+            at_lower = next == nullptr ? nullptr : find_byte(next, last, lower);
+        } else {
+            at_upper = next == nullptr ? nullptr : find_byte(next, last, upper);
+        }
+    }
+    return false;
+}
+
+int match_entry(const port_entry& entry, const search_options& options,
+                std::string_view search_term) {
+    const auto found = [search_term](const std::optional<std::string_view>& field) {
+        return field && contains_ignoring_case(*field, search_term) ? 1 : 0;
+    };
+    int count = found(entry.full_name);
+    if (options.search_description) {
+        count += found(entry.comment);
+    }
+    if (options.search_path) {
+        count += found(entry.path);
+    }
+    if (options.search_maintainer) {
+        count += found(entry.maintainer);
+    }
+    if (options.search_depends) {
+        count += found(entry.build_depends);
+        count += found(entry.run_depends);
+    }
+    return count;
+}
+
+scan_outcome scan_index(std::FILE* index, const search_options& options,
+                        std::string_view search_term, scan_counters& counters, std::FILE* out,
+                        const char* database) {
+    // The reader keeps its own buffer and reads the descriptor directly, so
+    // nothing may have been read through the stream before.
+    line_reader reader(fileno(index));
+    port_entry entry;
+    while (const std::optional<std::string_view> line = reader.next()) {
+        port_entry_reset(entry);
+        parse_index_line(entry, *line);
+        const int found = match_entry(entry, options, search_term);
+        counters.matches += static_cast<std::uint64_t>(found);
+        if (found > 0) {
+            ++counters.results;
+            entry.installed_version = lookup_installed_version(database, entry.name);
+            if (options.long_format) {
+                print_long_result(entry, options.show_depends, out);
+            } else {
+                print_short_result(entry, options.show_depends, out);
+            }
+        }
+        ++counters.entries;
+        port_entry_release(entry);
+        if (found > 0 && std::ferror(out) != 0) {
+            // The reader is gone (a closed pipe with SIGPIPE ignored, a full
+            // disk): stop here rather than fail every write to the end.
+            return {scan_status::write_error, errno};
+        }
+    }
+    if (reader.error() != 0) {
+        return {scan_status::read_error, reader.error()};
+    }
+    return {};
+}

@@ -1,0 +1,94 @@
+// Reading the ports index line by line, matching and counting.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "port_entry.h"
+
+// The package manager's database, asked about every matching port.
+inline constexpr const char* package_db_path = "/var/db/pkg/local.sqlite";
+
+// The yes/no flags of the command line. An option only ever sets a flag.
+struct search_options {
+    bool search_description = false; // -d, -a: the comment too
+    bool search_path = false;        // -p, -a: the port path too
+    bool search_maintainer = false;  // -m, -a: the maintainer too
+    bool search_depends = false;     // -D, -a: both dependency lists too
+    bool show_depends = false;       // -f: more in each result
+    bool long_format = false;        // -n: a block per result
+    bool show_counts = false;        // -r: the counts line at the end
+    bool show_help = false;          // -h and unknown letters
+    bool show_version = false;       // -v
+};
+
+struct scan_counters {
+    std::uint64_t results = 0; // entries that matched
+    std::uint64_t matches = 0; // field tests that found the term, over all entries
+    std::uint64_t entries = 0; // lines read, empty ones included
+};
+
+enum class scan_status {
+    complete,    // the whole index was read
+    read_error,  // reading the index failed; error holds errno
+    write_error, // writing a result failed; error holds errno
+};
+
+struct scan_outcome {
+    scan_status status = scan_status::complete;
+    int error = 0;
+};
+
+// Reads lines from a file descriptor into one buffer that grows to the longest
+// line and is reused. Any byte but the newline is line content, NUL and CR
+// included; the last line may lack a newline.
+class line_reader {
+public:
+    explicit line_reader(int fd, std::size_t initial_capacity = 128 * 1024);
+
+    // The next line without its newline, valid until the next call; nullopt at
+    // the end of the file or on a read error (error() then tells which).
+    std::optional<std::string_view> next();
+
+    // errno of the failed read, or 0.
+    [[nodiscard]] int error() const { return error_; }
+
+private:
+    struct free_deleter {
+        void operator()(char* p) const { std::free(p); }
+    };
+
+    bool fill();
+
+    int fd_;
+    std::unique_ptr<char, free_deleter> buffer_;
+    std::size_t capacity_;
+    std::size_t begin_ = 0;   // first byte of the current line
+    std::size_t scanned_ = 0; // bytes from begin_ known to hold no newline
+    std::size_t end_ = 0;     // end of the bytes read so far
+    bool at_eof_ = false;
+    int error_ = 0;
+};
+
+// Whether needle occurs in haystack with ASCII letters compared without regard
+// to case: exactly what strcasestr(3) finds in the C locale. The empty needle
+// is found in every haystack.
+bool contains_ignoring_case(std::string_view haystack, std::string_view needle);
+
+// The number of searched fields (0 to 6) that hold the term: the full name
+// always; the comment, path, maintainer and both dependency lists as the
+// options ask. Prefix, description file and categories are never searched.
+int match_entry(const port_entry& entry, const search_options& options,
+                std::string_view search_term);
+
+// Reads the index to its end (the stream must not have been read from yet),
+// printing every matching port as soon as it is found and counting. The index
+// stays open for the caller to close.
+scan_outcome scan_index(std::FILE* index, const search_options& options,
+                        std::string_view search_term, scan_counters& counters,
+                        std::FILE* out = stdout, const char* database = package_db_path);

@@ -1,0 +1,77 @@
+#include "result_output.h"
+
+#include <string>
+#include <string_view>
+
+namespace {
+
+void put(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
+
+std::string_view or_text(const std::optional<std::string_view>& value, std::string_view fallback) {
+    return value ? *value : fallback;
+}
+
+std::string_view or_text(const std::optional<std::string>& value, std::string_view fallback) {
+    return value ? std::string_view(*value) : fallback;
+}
+
+void put_labelled(std::FILE* out, std::string_view label, std::string_view value) {
+    put(out, label);
+    put(out, value);
+    put(out, "\n");
+}
+
+} // namespace
+
+void print_short_result(const port_entry& entry, bool show_depends, std::FILE* out) {
+    put(out, entry.installed_version ? "+ " : "- ");
+    put(out, or_text(entry.full_name, "n/a"));
+    put(out, " (");
+    put(out, or_text(entry.path, "n/a"));
+    if (show_depends) {
+        put(out, ", Version: ");
+        put(out, or_text(entry.installed_version, "n/a"));
+        put(out, " [");
+        put(out, or_text(entry.maintainer, "n/a"));
+        put(out, ", ");
+        put(out, or_text(entry.prefix, "n/a"));
+        put(out, "]");
+    }
+    put(out, ")\n");
+}
+
+void print_long_result(const port_entry& entry, bool show_depends, std::FILE* out) {
+    // The title: the full name, and the maintainer in parentheses when known.
+    const std::string_view full_name = or_text(entry.full_name, "");
+    std::size_t title_width = full_name.size();
+    put(out, "\n");
+    put(out, full_name);
+    if (entry.maintainer) {
+        put(out, " (");
+        put(out, *entry.maintainer);
+        put(out, ")\n");
+        title_width += entry.maintainer->size() + 3;
+    } else {
+        put(out, "\n");
+    }
+    // The rule under it is as wide as the title in bytes, not in characters.
+    put(out, std::string(title_width, '='));
+
+    put(out, "\n\n");
+    put(out, or_text(entry.comment, "No description avaiable"));
+    put(out, "\n\n");
+
+    put_labelled(out, "        Port name: ", or_text(entry.name, "No name avaiable"));
+    put_labelled(out, "     Port version: ", or_text(entry.version, "Unkown port version"));
+    put_labelled(out, "Installed version: ", or_text(entry.installed_version, "Not installed"));
+    put_labelled(out, "             Port: ", or_text(entry.categories, "Not avaiable"));
+    put_labelled(out, "        Port path: ", or_text(entry.path, "No port path avaiable"));
+    put_labelled(out, "     Install path: ", or_text(entry.prefix, "No install path avaiable"));
+    if (show_depends) {
+        put_labelled(out, "     Dependencies: ",
+                     or_text(entry.build_depends, "No dependencies avaiable"));
+        put_labelled(out, "   R-Dependencies: ",
+                     or_text(entry.run_depends, "No r-dependencies avaiable"));
+    }
+    put(out, "\n");
+}
