@@ -1,0 +1,260 @@
+// Runs the real binary against fixture systems in a private mount namespace and
+// compares standard output, standard error and exit status byte for byte.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "sandbox.h"
+
+namespace {
+
+using fixture::expected_help;
+using fixture::expected_version_line;
+using fixture::vandrel_binary;
+
+struct expected_run {
+    std::string out;
+    std::string err;
+    int status;
+};
+
+void expect_run(const fixture::run_result& got, const expected_run& want) {
+    EXPECT_EQ(got.out, want.out);
+    EXPECT_EQ(got.err, want.err);
+    EXPECT_EQ(got.status, want.status);
+    EXPECT_EQ(got.signal, 0);
+}
+
+std::vector<std::string> command(std::vector<std::string> args) {
+    args.insert(args.begin(), vandrel_binary());
+    return args;
+}
+
+// --- what a run does, by its options and operands ---
+
+struct cli_case {
+    const char* label;
+    std::vector<std::string> args;
+    expected_run want;
+    friend void PrintTo(const cli_case& c, std::ostream* os) { *os << c.label; }
+};
+
+class command_line_test : public testing::TestWithParam<cli_case> {};
+
+TEST_P(command_line_test, chooses_version_help_or_search) {
+    const cli_case& c = GetParam();
+    const fixture::sample_system system;
+    SANDBOX_RUN(got, system.setup(), command(c.args));
+    expect_run(got, c.want);
+}
+
+const std::string help = expected_help(VANDREL_BINARY);
+const std::string version = expected_version_line();
+const std::string bad_x = std::string(VANDREL_BINARY) + ": invalid option -- 'x'\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    precedence, command_line_test,
+    testing::Values(
+        cli_case{"no_arguments", {}, {help, "", 0}},
+        cli_case{"version_alone", {"-v"}, {version, "", 0}},
+        cli_case{"version_with_one_operand", {"-v", "zsh"}, {version, "", 0}},
+        cli_case{"version_with_two_operands", {"-v", "zsh", "bash"}, {version, "", 0}},
+        cli_case{"version_beats_help", {"-hv", "zsh"}, {version, "", 0}},
+        cli_case{"help_with_one_operand", {"-h", "zsh"}, {help, "", 0}},
+        cli_case{"two_operands", {"zsh", "bash"}, {help, "", 0}},
+        cli_case{"option_after_the_term_is_an_operand", {"zsh", "-n"}, {help, "", 0}},
+        cli_case{"unknown_letter_counts_as_help", {"-x", "zsh"}, {help, bad_x, 0}},
+        cli_case{"unknown_letter_with_version", {"-xv", "zsh"}, {version, bad_x, 0}},
+        cli_case{"double_hyphen_then_a_term_that_looks_like_an_option",
+                 {"--", "-n"},
+                 {"- emacs-nox-29.4_2,3 (/usr/ports/editors/emacs)\n"
+                  "- py311-numpy-1.26.4_1,1 (/usr/ports/math/py-numpy)\n"
+                  "- py311-netaddr-1.3.0 (/usr/ports/net/py-netaddr)\n"
+                  "- p5-Net-SSLeay-1.94 (/usr/ports/security/p5-Net-SSLeay)\n"
+                  "- rubygem-nokogiri-1.16.7 (/usr/ports/textproc/rubygem-nokogiri)\n"
+                  "- npm-node20-10.8.3 (/usr/ports/www/npm-node20)\n",
+                  "", 0}},
+        cli_case{"counts_with_no_match",
+                 {"-r", "no-such-port"},
+                 {"\nResults: 0 / Matches: 0 / Entries: 355\n\n", "", 0}},
+        cli_case{"short_results_show_both_markers",
+                 {"zsh"},
+                 {"- oh-my-zsh-g20240822 (/usr/ports/shells/oh-my-zsh)\n"
+                  "+ zsh-5.9_5 (/usr/ports/shells/zsh)\n"
+                  "+ zsh-autosuggestions-0.7.1 (/usr/ports/shells/zsh-autosuggestions)\n"
+                  "- zsh-completions-0.35.0 (/usr/ports/shells/zsh-completions)\n"
+                  "- zsh-syntax-highlighting-0.8.0,1 (/usr/ports/shells/zsh-syntax-highlighting)\n",
+                  "", 0}},
+        cli_case{"short_results_with_f_and_counts",
+                 {"-rf", "ZSH-"},
+                 {"- oh-my-zsh-g20240822 (/usr/ports/shells/oh-my-zsh, Version: n/a "
+                  "[sergey@akhmatov.ru, /usr/local])\n"
+                  "+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: 5.9_4 [bapt@FreeBSD.org, "
+                  "/usr/local])\n"
+                  "+ zsh-autosuggestions-0.7.1 (/usr/ports/shells/zsh-autosuggestions, Version: "
+                  "0.7.1 [lcook@FreeBSD.org, /usr/local])\n"
+                  "- zsh-completions-0.35.0 (/usr/ports/shells/zsh-completions, Version: n/a "
+                  "[lcook@FreeBSD.org, /usr/local])\n"
+                  "- zsh-syntax-highlighting-0.8.0,1 (/usr/ports/shells/zsh-syntax-highlighting, "
+                  "Version: n/a [garga@FreeBSD.org, /usr/local])\n"
+                  "\nResults: 5 / Matches: 5 / Entries: 355\n\n",
+                  "", 0}},
+        cli_case{"long_blocks_in_a_row",
+                 {"-n", "nginx"},
+                 {"\nnginx-1.26.2_5,3 (joneum@FreeBSD.org)\n"
+                  "=====================================\n"
+                  "\nRobust and small WWW server\n\n"
+                  "        Port name: nginx\n"
+                  "     Port version: 1.26.2_5,3\n"
+                  "Installed version: 1.24.0_14,3\n"
+                  "             Port: www\n"
+                  "        Port path: /usr/ports/www/nginx\n"
+                  "     Install path: /usr/local\n"
+                  "\n"
+                  "\nnginx-devel-1.27.1_5 (osa@FreeBSD.org)\n"
+                  "======================================\n"
+                  "\nRobust and small WWW server\n\n"
+                  "        Port name: nginx-devel\n"
+                  "     Port version: 1.27.1_5\n"
+                  "Installed version: Not installed\n"
+                  "             Port: www\n"
+                  "        Port path: /usr/ports/www/nginx-devel\n"
+                  "     Install path: /usr/local\n"
+                  "\n",
+                  "", 0}},
+        cli_case{"long_block_with_f",
+                 {"-nf", "git-lite"},
+                 {"\ngit-lite-2.46.2 (garga@FreeBSD.org)\n"
+                  "===================================\n"
+                  "\nDistributed source code management tool (lite flavor)\n\n"
+                  "        Port name: git-lite\n"
+                  "     Port version: 2.46.2\n"
+                  "Installed version: Not installed\n"
+                  "             Port: devel\n"
+                  "        Port path: /usr/ports/devel/git\n"
+                  "     Install path: /usr/local\n"
+                  "     Dependencies: gmake-4.4.1\n"
+                  "   R-Dependencies: curl-8.10.1 expat-2.6.3 pcre2-10.44\n"
+                  "\n",
+                  "", 0}},
+        cli_case{"all_fields_count_every_field_match",
+                 {"-ar", "bapt@"},
+                 {"+ zstd-1.5.6 (/usr/ports/archivers/zstd)\n"
+                  "+ indexinfo-0.3.1 (/usr/ports/devel/indexinfo)\n"
+                  "+ pkgconf-2.3.0,1 (/usr/ports/devel/pkgconf)\n"
+                  "- mg-20240709 (/usr/ports/editors/mg)\n"
+                  "- neomutt-20240425_1 (/usr/ports/mail/neomutt)\n"
+                  "+ zsh-5.9_5 (/usr/ports/shells/zsh)\n"
+                  "- i3-4.23_1 (/usr/ports/x11-wm/i3)\n"
+                  "\nResults: 7 / Matches: 7 / Entries: 355\n\n",
+                  "", 0}}),
+    [](const testing::TestParamInfo<cli_case>& info) { return std::string(info.param.label); });
+
+// --- the release and the index ---
+
+struct release_case {
+    const char* label;
+    const char* release;
+    const char* option;
+    std::string err;
+    friend void PrintTo(const release_case& c, std::ostream* os) { *os << c.label; }
+};
+
+class release_test : public testing::TestWithParam<release_case> {};
+
+TEST_P(release_test, fails_with_one_message_and_nothing_on_stdout) {
+    const release_case& c = GetParam();
+    const fixture::temp_dir dir;
+    std::filesystem::create_directory(dir / "ports");
+    fixture::write_file(dir / "osrelease", c.release);
+    fixture::sandbox_setup setup;
+    setup.ports = dir / "ports";
+    setup.release = dir / "osrelease";
+    SANDBOX_RUN(got, setup, command({c.option, "zsh"}));
+    expect_run(got, {"", c.err, 1});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    releases, release_test,
+    testing::Values(
+        release_case{"release", "15.1-RELEASE\n", "-r", "Could not open /usr/ports/INDEX-15\n"},
+        release_case{"patch_level", "15.1-RELEASE-p2\n", "-n", "Could not open /usr/ports/INDEX-15\n"},
+        release_case{"stable", "14.3-STABLE\n", "-r", "Could not open /usr/ports/INDEX-14\n"},
+        release_case{"no_dot", "16\n", "-r", "Could not open /usr/ports/INDEX-16\n"},
+        release_case{"leading_dot", ".1-RELEASE\n", "-r", "Could not open /usr/ports/INDEX-\n"},
+        release_case{"empty_release", "", "-r", "Could not determine release\n"},
+        release_case{"only_a_newline", "\n", "-a", "Could not determine release\n"}),
+    [](const testing::TestParamInfo<release_case>& info) { return std::string(info.param.label); });
+
+TEST(index, a_directory_is_reported_like_a_missing_index) {
+    const fixture::sample_system system;
+    std::filesystem::remove(system.ports() / "INDEX-15");
+    std::filesystem::create_directory(system.ports() / "INDEX-15");
+    SANDBOX_RUN(got, system.setup(), command({"-r", "zsh"}));
+    expect_run(got, {"", "Could not open /usr/ports/INDEX-15\n", 1});
+}
+
+// --- how the program was invoked ---
+
+TEST(invocation, usage_shows_a_relative_name_as_typed) {
+    const fixture::sample_system system;
+    const fixture::temp_dir bin;
+    std::filesystem::create_symlink(vandrel_binary(), bin / "x");
+    fixture::sandbox_setup setup = system.setup();
+    setup.cwd = bin.path();
+    SANDBOX_RUN(got, setup, {"./x"});
+    expect_run(got, {expected_help("./x"), "", 0});
+}
+
+TEST(invocation, usage_shows_a_full_path_as_typed) {
+    const fixture::sample_system system;
+    SANDBOX_RUN(got, system.setup(), {vandrel_binary(), "-h"});
+    expect_run(got, {expected_help(vandrel_binary()), "", 0});
+}
+
+// --- output that can't be written ---
+
+TEST(output, a_full_disk_is_a_failure) {
+    const fixture::sample_system system;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-v"}, std::vector<std::string>{"-h"},
+          std::vector<std::string>{"-r", "zsh"}}) {
+        fixture::sandbox_setup setup = system.setup();
+        setup.stdout_file = "/dev/full";
+        SANDBOX_RUN(got, setup, command(args));
+        expect_run(got, {"", "vandrel: write error: No space left on device\n", 1});
+    }
+}
+
+// --- the package database as an ordinary user ---
+
+TEST(package_database, an_ordinary_user_sees_installed_ports_in_a_wal_database) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs real root to run the search as nobody";
+    }
+    const fixture::sample_system system;
+    fixture::sandbox_setup setup = system.setup();
+    setup.user = "nobody";
+    SANDBOX_RUN(got, setup, command({"-f", "zsh-5"}));
+    expect_run(got,
+               {"+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: 5.9_4 [bapt@FreeBSD.org, /usr/local])\n",
+                "", 0});
+    EXPECT_FALSE(std::filesystem::exists(system.pkg() / "local.sqlite-wal"));
+    EXPECT_FALSE(std::filesystem::exists(system.pkg() / "local.sqlite-shm"));
+}
+
+TEST(package_database, a_missing_database_shows_every_port_as_not_installed) {
+    const fixture::sample_system system;
+    std::filesystem::remove(system.pkg() / "local.sqlite");
+    SANDBOX_RUN(got, system.setup(), command({"-r", "zsh-5"}));
+    expect_run(got, {"- zsh-5.9_5 (/usr/ports/shells/zsh)\n"
+                     "\nResults: 1 / Matches: 1 / Entries: 355\n\n",
+                     "", 0});
+    EXPECT_TRUE(std::filesystem::is_empty(system.pkg())) << "no database was created";
+}
+
+} // namespace

@@ -1,0 +1,139 @@
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "port_entry.h"
+
+using namespace std::string_view_literals;
+using field = std::optional<std::string_view>;
+
+namespace {
+
+struct name_case {
+    field full_name;
+    field name;
+    field version;
+    friend void PrintTo(const name_case& c, std::ostream* os) {
+        *os << (c.full_name ? "\"" + std::string(*c.full_name) + "\"" : "absent");
+    }
+};
+
+class split_name_version_test : public testing::TestWithParam<name_case> {};
+
+TEST_P(split_name_version_test, splits_at_the_last_hyphen) {
+    const name_case& c = GetParam();
+    field name = "unset"sv;
+    field version = "unset"sv;
+    split_name_version(c.full_name, &name, &version);
+    EXPECT_EQ(name, c.name);
+    EXPECT_EQ(version, c.version);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    first_fields, split_name_version_test,
+    testing::Values(name_case{"foo-bar-1.0_2"sv, "foo-bar"sv, "1.0_2"sv},
+                    name_case{"py311-requests-2.32.3"sv, "py311-requests"sv, "2.32.3"sv},
+                    name_case{"vorbis-tools-1.4.0_10,3"sv, "vorbis-tools"sv, "1.4.0_10,3"sv},
+                    name_case{"foo"sv, "foo"sv, std::nullopt},
+                    name_case{"-foo"sv, "-foo"sv, std::nullopt},
+                    name_case{"foo-"sv, "foo"sv, ""sv}, name_case{"-"sv, "-"sv, std::nullopt},
+                    name_case{""sv, ""sv, std::nullopt},
+                    name_case{std::nullopt, std::nullopt, std::nullopt}));
+
+TEST(split_name_version, either_destination_may_be_omitted) {
+    field version;
+    split_name_version("zsh-5.9"sv, nullptr, &version);
+    EXPECT_EQ(version, "5.9"sv);
+    field name;
+    split_name_version("zsh-5.9"sv, &name, nullptr);
+    EXPECT_EQ(name, "zsh"sv);
+}
+
+// The entry's eleven line fields in order, for comparing whole entries.
+using line_fields = std::array<field, 11>;
+
+line_fields fields_of(const port_entry& e) {
+    return {e.full_name,  e.name,       e.version,       e.path,       e.prefix,     e.comment,
+            e.descr_file, e.maintainer, e.categories, e.build_depends, e.run_depends};
+}
+
+struct line_case {
+    const char* label;
+    std::string_view line;
+    line_fields expected;
+    friend void PrintTo(const line_case& c, std::ostream* os) { *os << c.label; }
+};
+
+class parse_index_line_test : public testing::TestWithParam<line_case> {};
+
+TEST_P(parse_index_line_test, fills_the_fields_from_the_tokens) {
+    const line_case& c = GetParam();
+    port_entry entry;
+    port_entry_reset(entry);
+    parse_index_line(entry, c.line);
+    EXPECT_EQ(fields_of(entry), c.expected) << c.label;
+    EXPECT_FALSE(entry.installed_version);
+}
+
+constexpr std::string_view thirteen_fields =
+    "zsh-5.9_5|/usr/ports/shells/zsh|/usr/local|Z shell|/usr/ports/shells/zsh/pkg-descr|"
+    "bapt@FreeBSD.org|shells|autoconf-2.72 gmake-4.4.1|libiconv-1.17_1 pcre2-10.44|"
+    "https://www.zsh.org/|unzip-6.0_8|gpatch-2.7.6_3|fetch-1";
+
+const line_fields zsh_fields = {"zsh-5.9_5"sv,
+                                "zsh"sv,
+                                "5.9_5"sv,
+                                "/usr/ports/shells/zsh"sv,
+                                "/usr/local"sv,
+                                "Z shell"sv,
+                                "/usr/ports/shells/zsh/pkg-descr"sv,
+                                "bapt@FreeBSD.org"sv,
+                                "shells"sv,
+                                "autoconf-2.72 gmake-4.4.1"sv,
+                                "libiconv-1.17_1 pcre2-10.44"sv};
+
+INSTANTIATE_TEST_SUITE_P(
+    lines, parse_index_line_test,
+    testing::Values(
+        line_case{"thirteen fields: the first nine fill the entry", thirteen_fields, zsh_fields},
+        line_case{"empty fields are skipped and later ones move up",
+                  "a||c|d",
+                  {"a"sv, "a"sv, std::nullopt, "c"sv, "d"sv}},
+        line_case{"three fields",
+                  "foo-1.0|/usr/ports/misc/foo|/usr/local",
+                  {"foo-1.0"sv, "foo"sv, "1.0"sv, "/usr/ports/misc/foo"sv, "/usr/local"sv}},
+        line_case{"empty line", "", {}},
+        line_case{"only separators", "|||||||||||||", {}},
+        line_case{"leading separators", "||x-1|y", {"x-1"sv, "x"sv, "1"sv, "y"sv}},
+        line_case{"a NUL byte ends what the split sees",
+                  "foo-1.0|/usr/ports/misc/f\0oo|/usr/local"sv,
+                  {"foo-1.0"sv, "foo"sv, "1.0"sv, "/usr/ports/misc/f"sv}},
+        line_case{"a NUL as the first byte hides the whole line", "\0foo-1|bar"sv, {}},
+        line_case{"a carriage return stays at the end of the last token",
+                  "a-1|b|c|d|e|f|g|h|i\r",
+                  {"a-1"sv, "a"sv, "1"sv, "b"sv, "c"sv, "d"sv, "e"sv, "f"sv, "g"sv, "h"sv,
+                   "i\r"sv}},
+        line_case{"an empty eighth field puts the ninth and tenth in the lists",
+                  "a-1|b|c|d|e|f|g||run|www|x",
+                  {"a-1"sv, "a"sv, "1"sv, "b"sv, "c"sv, "d"sv, "e"sv, "f"sv, "g"sv, "run"sv,
+                   "www"sv}},
+        line_case{"0xFF is ordinary content",
+                  "\xff\xfe-1|p",
+                  {"\xff\xfe-1"sv, "\xff\xfe"sv, "1"sv, "p"sv}}));
+
+TEST(port_entry, reset_and_release_leave_every_field_absent) {
+    port_entry entry;
+    parse_index_line(entry, thirteen_fields);
+    entry.installed_version = "5.9_4";
+    port_entry_release(entry);
+    EXPECT_EQ(fields_of(entry), line_fields{});
+    EXPECT_FALSE(entry.installed_version);
+
+    parse_index_line(entry, thirteen_fields);
+    port_entry_reset(entry);
+    EXPECT_EQ(fields_of(entry), line_fields{});
+}
+
+} // namespace

@@ -1,0 +1,141 @@
+#include "fixtures.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+namespace fixture {
+
+std::filesystem::path source_dir() { return VANDREL_SOURCE_DIR; }
+
+std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path.string());
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string read_source_file(std::string_view relative) {
+    return read_file(source_dir() / relative);
+}
+
+void write_file(const std::filesystem::path& path, std::string_view content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+temp_dir::temp_dir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vandrel-test.XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    }
+    path_ = pattern;
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+memory_stream::memory_stream() : file_(open_memstream(&data_, &size_)) {
+    if (file_ == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "open_memstream");
+    }
+}
+
+memory_stream::~memory_stream() {
+    std::fclose(file_);
+    std::free(data_);
+}
+
+std::string memory_stream::text() {
+    std::fflush(file_);
+    return {data_, size_};
+}
+
+file_handle stream_with(std::string_view content) {
+    file_handle file(std::tmpfile());
+    if (!file) {
+        throw std::system_error(errno, std::generic_category(), "tmpfile");
+    }
+    std::fwrite(content.data(), 1, content.size(), file.get());
+    std::fflush(file.get());
+    std::rewind(file.get());
+    return file;
+}
+
+void run_sql(const std::filesystem::path& database, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    const std::string message = error != nullptr ? error : "";
+    sqlite3_free(error);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK) << message;
+}
+
+void make_package_db(const std::filesystem::path& database, const std::string& inserts) {
+    run_sql(database, read_source_file("tests/data/pkg-schema.sql") + inserts);
+}
+
+std::string package_insert(std::string_view name, std::string_view version) {
+    const auto quoted = [](std::string_view text) {
+        std::string out = "'";
+        for (const char c : text) {
+            out += c;
+            if (c == '\'') {
+                out += '\'';
+            }
+        }
+        return out + "'";
+    };
+    return "INSERT INTO packages (origin, name, version, comment, desc, arch, maintainer, prefix, "
+           "flatsize, automatic, licenselogic) VALUES (" +
+           quoted("misc/" + std::string(name)) + ", " + quoted(name) + ", " + quoted(version) +
+           ", 'c', 'd', 'FreeBSD:15:amd64', 'ports@FreeBSD.org', '/usr/local', 1, 0, 1);\n";
+}
+
+std::string expected_version_line() {
+    return "vandrel 1.6.4 by The vandrel project (vandrel@example.org) at The vandrel project on "
+           "2026-08-04 (first release 2010-08-30)\n";
+}
+
+std::string expected_help(std::string_view invocation_name) {
+    return "\n" + expected_version_line() + std::string(91, '=') + "\n\nUsage: " +
+           std::string(invocation_name) +
+           " [options] search\n\n"
+           "Options:\n"
+           "----------\n"
+           "\n"
+           "\tWithout options the search only matches the name of the ports\n"
+           "\t-a\t- Search in all fields\n"
+           "\t-d\t- Search in name and in description\n"
+           "\t-p\t- Search in name and in path\n"
+           "\t-m\t- Search in name and maintainer\n"
+           "\t-D\t- Search in name and dependencies\n"
+           "\t-f\t- Show result with dependencies\n"
+           "\t-n\t- Show normal version of results (short version is default)\n"
+           "\t-r\t- Show result count\n"
+           "\t-h\t- Print this help text\n"
+           "\t-v\t- Print version number\n"
+           "\n"
+           "Please be sure you have an actual index file or do\n"
+           "\n"
+           "\t# cd /usr/ports && sudo make index\n"
+           "\n";
+}
+
+} // namespace fixture

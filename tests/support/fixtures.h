@@ -1,0 +1,72 @@
+// Shared helpers for the tests: temporary folders, captured streams, fixture
+// databases and the expected texts.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace fixture {
+
+std::filesystem::path source_dir();
+
+// Reads a file of the source tree (e.g. "tests/data/INDEX-sample") whole.
+std::string read_source_file(std::string_view relative);
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, std::string_view content);
+
+// A fresh folder, removed with everything in it when the object goes.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+    [[nodiscard]] std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A stream that collects what is written to it.
+class memory_stream {
+public:
+    memory_stream();
+    ~memory_stream();
+    memory_stream(const memory_stream&) = delete;
+    memory_stream& operator=(const memory_stream&) = delete;
+    [[nodiscard]] std::FILE* get() const { return file_; }
+    std::string text();
+
+private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* file_ = nullptr;
+};
+
+struct file_closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using file_handle = std::unique_ptr<std::FILE, file_closer>;
+
+// An unnamed file holding content, positioned at its start.
+file_handle stream_with(std::string_view content);
+
+// Runs SQL against a database file, creating it; fails the test on error.
+void run_sql(const std::filesystem::path& database, const std::string& sql);
+
+// The package manager's schema (WAL mode) with the given INSERT statements.
+void make_package_db(const std::filesystem::path& database, const std::string& inserts = "");
+
+// An INSERT of one package with every NOT NULL column filled.
+std::string package_insert(std::string_view name, std::string_view version);
+
+// The texts the program must print, written out independently of it.
+std::string expected_version_line();
+std::string expected_help(std::string_view invocation_name);
+
+} // namespace fixture
