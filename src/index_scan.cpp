@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
-
 #include <unistd.h>
 
 #include "package_db.h"
@@ -24,7 +23,8 @@ std::optional<std::string_view> line_reader::next() {
         const std::size_t from = begin_ + scanned_;
         if (from < end_) {
             if (const void* newline = std::memchr(base + from, '\n', end_ - from)) {
-                const auto stop = static_cast<std::size_t>(static_cast<const char*>(newline) - base);
+                const auto stop =
+                    static_cast<std::size_t>(static_cast<const char*>(newline) - base);
                 const std::string_view line(base + begin_, stop - begin_);
                 begin_ = stop + 1;
                 scanned_ = 0;
@@ -122,8 +122,8 @@ bool contains_ignoring_case(std::string_view haystack, std::string_view needle) 
     const char* const first = haystack.data();
     const char* const last = first + (haystack.size() - needle.size()); // last possible start
     const auto lower = fold[static_cast<unsigned char>(needle.front())];
-    const auto upper = static_cast<unsigned char>(
-        lower >= 'a' && lower <= 'z' ? lower - ('a' - 'A') : lower);
+    const auto upper =
+        static_cast<unsigned char>(lower >= 'a' && lower <= 'z' ? lower - ('a' - 'A') : lower);
 
     // Candidates for the first byte come from memchr, in both cases when it is
     // a letter; the rest of the needle is compared at each candidate.

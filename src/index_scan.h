@@ -49,7 +49,7 @@ struct scan_outcome {
 // included; the last line may lack a newline.
 class line_reader {
 public:
-    explicit line_reader(int fd, std::size_t initial_capacity = 128 * 1024);
+    explicit line_reader(int fd, std::size_t initial_capacity = std::size_t{128} * 1024);
 
     // The next line without its newline, valid until the next call; nullopt at
     // the end of the file or on a read error (error() then tells which).

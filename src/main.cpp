@@ -8,7 +8,6 @@
 #include <new>
 #include <optional>
 #include <string>
-
 #include <sys/stat.h>
 #include <unistd.h>
 

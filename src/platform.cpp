@@ -3,9 +3,8 @@
 #if !defined(__FreeBSD__)
 #include <cerrno>
 #include <cstring>
-#include <string>
-
 #include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 namespace {

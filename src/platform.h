@@ -8,8 +8,11 @@
 #include <cstddef>
 
 #if defined(__FreeBSD__)
+// sys/sysctl.h wants sys/types.h first.
+// clang-format off
 #include <sys/types.h>
 #include <sys/sysctl.h>
+// clang-format on
 #else
 // Answers only "kern.osrelease"; any other name fails with ENOENT. A query
 // without a buffer stores the length plus one for the NUL in *oldlenp; a file

@@ -3,9 +3,13 @@
 #include <array>
 #include <cstring>
 
-void port_entry_reset(port_entry& entry) { entry = port_entry{}; }
+void port_entry_reset(port_entry& entry) {
+    entry = port_entry{};
+}
 
-void port_entry_release(port_entry& entry) { entry = port_entry{}; }
+void port_entry_release(port_entry& entry) {
+    entry = port_entry{};
+}
 
 void split_name_version(std::optional<std::string_view> full_name,
                         std::optional<std::string_view>* name,
@@ -33,12 +37,14 @@ void split_name_version(std::optional<std::string_view> full_name,
 void parse_index_line(port_entry& entry, std::string_view line) {
     // What the split sees ends at a NUL byte, as it would in a C string.
     if (const void* nul = std::memchr(line.data(), '\0', line.size())) {
-        line = line.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
+        line =
+            line.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
     }
 
     const std::array<std::optional<std::string_view>*, 9> slots = {
-        &entry.full_name,  &entry.path,       &entry.prefix,        &entry.comment,    &entry.descr_file,
-        &entry.maintainer, &entry.categories, &entry.build_depends, &entry.run_depends};
+        &entry.full_name,  &entry.path,          &entry.prefix,
+        &entry.comment,    &entry.descr_file,    &entry.maintainer,
+        &entry.categories, &entry.build_depends, &entry.run_depends};
 
     const char* cursor = line.data();
     const char* const end = cursor + line.size();

@@ -15,18 +15,18 @@
 // absent field is std::nullopt; the only empty string a line can produce is
 // the version of a first field that ends in a hyphen.
 struct port_entry {
-    std::optional<std::string_view> full_name;        // the first field whole
-    std::optional<std::string_view> name;             // up to the last hyphen
-    std::optional<std::string_view> version;          // after the last hyphen
-    std::optional<std::string> installed_version;     // from the package database
-    std::optional<std::string_view> path;             // the port's directory
-    std::optional<std::string_view> prefix;           // install prefix
-    std::optional<std::string_view> comment;          // one-line description
-    std::optional<std::string_view> descr_file;       // long description file
-    std::optional<std::string_view> maintainer;       //
-    std::optional<std::string_view> categories;       //
-    std::optional<std::string_view> build_depends;    //
-    std::optional<std::string_view> run_depends;      //
+    std::optional<std::string_view> full_name;    // the first field whole
+    std::optional<std::string_view> name;         // up to the last hyphen
+    std::optional<std::string_view> version;      // after the last hyphen
+    std::optional<std::string> installed_version; // from the package database
+    std::optional<std::string_view> path;         // the port's directory
+    std::optional<std::string_view> prefix;       // install prefix
+    std::optional<std::string_view> comment;      // one-line description
+    std::optional<std::string_view> descr_file;   // long description file
+    std::optional<std::string_view> maintainer;
+    std::optional<std::string_view> categories;
+    std::optional<std::string_view> build_depends;
+    std::optional<std::string_view> run_depends;
 };
 
 // Sets all twelve fields absent.

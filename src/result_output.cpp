@@ -5,7 +5,9 @@
 
 namespace {
 
-void put(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
+void put(std::FILE* out, std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), out);
+}
 
 std::string_view or_text(const std::optional<std::string_view>& value, std::string_view fallback) {
     return value ? *value : fallback;
@@ -68,10 +70,10 @@ void print_long_result(const port_entry& entry, bool show_depends, std::FILE* ou
     put_labelled(out, "        Port path: ", or_text(entry.path, "No port path avaiable"));
     put_labelled(out, "     Install path: ", or_text(entry.prefix, "No install path avaiable"));
     if (show_depends) {
-        put_labelled(out, "     Dependencies: ",
-                     or_text(entry.build_depends, "No dependencies avaiable"));
-        put_labelled(out, "   R-Dependencies: ",
-                     or_text(entry.run_depends, "No r-dependencies avaiable"));
+        put_labelled(
+            out, "     Dependencies: ", or_text(entry.build_depends, "No dependencies avaiable"));
+        put_labelled(
+            out, "   R-Dependencies: ", or_text(entry.run_depends, "No r-dependencies avaiable"));
     }
     put(out, "\n");
 }

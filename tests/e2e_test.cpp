@@ -2,9 +2,8 @@
 // compares standard output, standard error and exit status byte for byte.
 #include <filesystem>
 #include <string>
-#include <vector>
-
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -182,7 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
     releases, release_test,
     testing::Values(
         release_case{"release", "15.1-RELEASE\n", "-r", "Could not open /usr/ports/INDEX-15\n"},
-        release_case{"patch_level", "15.1-RELEASE-p2\n", "-n", "Could not open /usr/ports/INDEX-15\n"},
+        release_case{"patch_level", "15.1-RELEASE-p2\n", "-n",
+                     "Could not open /usr/ports/INDEX-15\n"},
         release_case{"stable", "14.3-STABLE\n", "-r", "Could not open /usr/ports/INDEX-14\n"},
         release_case{"no_dot", "16\n", "-r", "Could not open /usr/ports/INDEX-16\n"},
         release_case{"leading_dot", ".1-RELEASE\n", "-r", "Could not open /usr/ports/INDEX-\n"},
@@ -240,9 +240,10 @@ TEST(package_database, an_ordinary_user_sees_installed_ports_in_a_wal_database) 
     fixture::sandbox_setup setup = system.setup();
     setup.user = "nobody";
     SANDBOX_RUN(got, setup, command({"-f", "zsh-5"}));
-    expect_run(got,
-               {"+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: 5.9_4 [bapt@FreeBSD.org, /usr/local])\n",
-                "", 0});
+    expect_run(
+        got,
+        {"+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: 5.9_4 [bapt@FreeBSD.org, /usr/local])\n", "",
+         0});
     EXPECT_FALSE(std::filesystem::exists(system.pkg() / "local.sqlite-wal"));
     EXPECT_FALSE(std::filesystem::exists(system.pkg() / "local.sqlite-shm"));
 }

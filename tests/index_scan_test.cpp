@@ -1,13 +1,12 @@
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <random>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <vector>
-
-#include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -42,7 +41,7 @@ class line_reader_test : public testing::TestWithParam<reader_case> {};
 // straddle reads and the buffer has to grow.
 TEST_P(line_reader_test, yields_each_line_whole) {
     const reader_case& c = GetParam();
-    for (const std::size_t capacity : {std::size_t{1}, std::size_t{3}, std::size_t{128 * 1024}}) {
+    for (const std::size_t capacity : {std::size_t{1}, std::size_t{3}, std::size_t{128} * 1024}) {
         const fixture::file_handle file = fixture::stream_with(c.content);
         EXPECT_EQ(read_lines(fileno(file.get()), capacity), c.lines)
             << c.label << ", buffer of " << capacity;
@@ -57,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
                     reader_case{"empty lines count", "\n\na\n\n", {"", "", "a", ""}},
                     reader_case{"CR stays", "a\r\nb\r\n", {"a\r", "b\r"}},
                     reader_case{"NUL and 0xFF are content", "a\0b\xff\nc\n"s, {"a\0b\xff"s, "c"}},
-                    reader_case{"a long line", std::string(100000, 'x') + "\ny",
+                    reader_case{"a long line",
+                                std::string(100000, 'x') + "\ny",
                                 {std::string(100000, 'x'), "y"}}));
 
 TEST(line_reader, reads_from_a_pipe) {
@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                     contains_case{"tail", "l", true}, contains_case{"tail", "L", true}));
 
 TEST(contains_ignoring_case, agrees_with_strcasestr_on_random_text) {
-    std::mt19937 random(20100830);
+    std::mt19937 random(20100830); // NOLINT(cert-msc32-c,cert-msc51-cpp): repeatable on purpose
     const std::string alphabet = "aAbBzZ@[`{-_.09\xff";
     std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
     std::uniform_int_distribution<std::size_t> haystack_length(0, 40);
@@ -152,14 +152,23 @@ search_options with(std::string_view letters) {
     search_options o;
     for (const char letter : letters) {
         switch (letter) {
-        case 'd': o.search_description = true; break;
-        case 'p': o.search_path = true; break;
-        case 'm': o.search_maintainer = true; break;
-        case 'D': o.search_depends = true; break;
+        case 'd':
+            o.search_description = true;
+            break;
+        case 'p':
+            o.search_path = true;
+            break;
+        case 'm':
+            o.search_maintainer = true;
+            break;
+        case 'D':
+            o.search_depends = true;
+            break;
         case 'a':
             o.search_description = o.search_path = o.search_maintainer = o.search_depends = true;
             break;
-        default: break;
+        default:
+            break;
         }
     }
     return o;
@@ -186,13 +195,12 @@ TEST_P(match_entry_test, counts_the_fields_that_hold_the_term) {
 
 INSTANTIATE_TEST_SUITE_P(
     zsh, match_entry_test,
-    testing::Values(match_case{"", "ZSH", 1}, match_case{"", "5.9", 1},
-                    match_case{"", "5.9_5", 1}, match_case{"", "bapt", 0},
-                    match_case{"m", "bapt", 1}, match_case{"d", "shell", 1},
-                    match_case{"p", "shell", 1}, match_case{"dp", "SHELL", 2},
-                    match_case{"D", "pcre2", 2}, match_case{"D", "autoconf", 1},
-                    match_case{"a", "zsh", 2}, match_case{"a", "", 6},
-                    match_case{"", "", 1}, match_case{"a", "/usr/local", 0},
+    testing::Values(match_case{"", "ZSH", 1}, match_case{"", "5.9", 1}, match_case{"", "5.9_5", 1},
+                    match_case{"", "bapt", 0}, match_case{"m", "bapt", 1},
+                    match_case{"d", "shell", 1}, match_case{"p", "shell", 1},
+                    match_case{"dp", "SHELL", 2}, match_case{"D", "pcre2", 2},
+                    match_case{"D", "autoconf", 1}, match_case{"a", "zsh", 2},
+                    match_case{"a", "", 6}, match_case{"", "", 1}, match_case{"a", "/usr/local", 0},
                     match_case{"a", "pkg-descr", 0}, match_case{"a", "https", 0},
                     match_case{"a", "freebsd.org", 1}));
 

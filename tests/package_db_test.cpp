@@ -2,9 +2,8 @@
 #include <optional>
 #include <string>
 
-#include <sqlite3.h>
-
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "fixtures.h"
 #include "package_db.h"

@@ -47,8 +47,7 @@ INSTANTIATE_TEST_SUITE_P(contents, release_layer_test,
                                          release_file_case{"14.3-STABLE", "14.3-STABLE"},
                                          release_file_case{"16\n", "16"},
                                          release_file_case{".1\n", ".1"},
-                                         release_file_case{"\n", ""},
-                                         release_file_case{"", ""}));
+                                         release_file_case{"\n", ""}, release_file_case{"", ""}));
 
 TEST(release_layer, answers_only_kern_osrelease) {
     std::size_t size = 0;

@@ -37,9 +37,8 @@ INSTANTIATE_TEST_SUITE_P(
                     name_case{"py311-requests-2.32.3"sv, "py311-requests"sv, "2.32.3"sv},
                     name_case{"vorbis-tools-1.4.0_10,3"sv, "vorbis-tools"sv, "1.4.0_10,3"sv},
                     name_case{"foo"sv, "foo"sv, std::nullopt},
-                    name_case{"-foo"sv, "-foo"sv, std::nullopt},
-                    name_case{"foo-"sv, "foo"sv, ""sv}, name_case{"-"sv, "-"sv, std::nullopt},
-                    name_case{""sv, ""sv, std::nullopt},
+                    name_case{"-foo"sv, "-foo"sv, std::nullopt}, name_case{"foo-"sv, "foo"sv, ""sv},
+                    name_case{"-"sv, "-"sv, std::nullopt}, name_case{""sv, ""sv, std::nullopt},
                     name_case{std::nullopt, std::nullopt, std::nullopt}));
 
 TEST(split_name_version, either_destination_may_be_omitted) {
@@ -55,7 +54,7 @@ TEST(split_name_version, either_destination_may_be_omitted) {
 using line_fields = std::array<field, 11>;
 
 line_fields fields_of(const port_entry& e) {
-    return {e.full_name,  e.name,       e.version,       e.path,       e.prefix,     e.comment,
+    return {e.full_name,  e.name,       e.version,    e.path,          e.prefix,     e.comment,
             e.descr_file, e.maintainer, e.categories, e.build_depends, e.run_depends};
 }
 
@@ -104,21 +103,20 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"three fields",
                   "foo-1.0|/usr/ports/misc/foo|/usr/local",
                   {"foo-1.0"sv, "foo"sv, "1.0"sv, "/usr/ports/misc/foo"sv, "/usr/local"sv}},
-        line_case{"empty line", "", {}},
-        line_case{"only separators", "|||||||||||||", {}},
+        line_case{"empty line", "", {}}, line_case{"only separators", "|||||||||||||", {}},
         line_case{"leading separators", "||x-1|y", {"x-1"sv, "x"sv, "1"sv, "y"sv}},
         line_case{"a NUL byte ends what the split sees",
                   "foo-1.0|/usr/ports/misc/f\0oo|/usr/local"sv,
                   {"foo-1.0"sv, "foo"sv, "1.0"sv, "/usr/ports/misc/f"sv}},
         line_case{"a NUL as the first byte hides the whole line", "\0foo-1|bar"sv, {}},
-        line_case{"a carriage return stays at the end of the last token",
-                  "a-1|b|c|d|e|f|g|h|i\r",
-                  {"a-1"sv, "a"sv, "1"sv, "b"sv, "c"sv, "d"sv, "e"sv, "f"sv, "g"sv, "h"sv,
-                   "i\r"sv}},
-        line_case{"an empty eighth field puts the ninth and tenth in the lists",
-                  "a-1|b|c|d|e|f|g||run|www|x",
-                  {"a-1"sv, "a"sv, "1"sv, "b"sv, "c"sv, "d"sv, "e"sv, "f"sv, "g"sv, "run"sv,
-                   "www"sv}},
+        line_case{
+            "a carriage return stays at the end of the last token",
+            "a-1|b|c|d|e|f|g|h|i\r",
+            {"a-1"sv, "a"sv, "1"sv, "b"sv, "c"sv, "d"sv, "e"sv, "f"sv, "g"sv, "h"sv, "i\r"sv}},
+        line_case{
+            "an empty eighth field puts the ninth and tenth in the lists",
+            "a-1|b|c|d|e|f|g||run|www|x",
+            {"a-1"sv, "a"sv, "1"sv, "b"sv, "c"sv, "d"sv, "e"sv, "f"sv, "g"sv, "run"sv, "www"sv}},
         line_case{"0xFF is ordinary content",
                   "\xff\xfe-1|p",
                   {"\xff\xfe-1"sv, "\xff\xfe"sv, "1"sv, "p"sv}}));

@@ -6,13 +6,14 @@
 #include <stdexcept>
 #include <system_error>
 
-#include <sqlite3.h>
-
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 namespace fixture {
 
-std::filesystem::path source_dir() { return VANDREL_SOURCE_DIR; }
+std::filesystem::path source_dir() {
+    return VANDREL_SOURCE_DIR;
+}
 
 std::string read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -114,8 +115,8 @@ std::string expected_version_line() {
 }
 
 std::string expected_help(std::string_view invocation_name) {
-    return "\n" + expected_version_line() + std::string(91, '=') + "\n\nUsage: " +
-           std::string(invocation_name) +
+    return "\n" + expected_version_line() + std::string(91, '=') +
+           "\n\nUsage: " + std::string(invocation_name) +
            " [options] search\n\n"
            "Options:\n"
            "----------\n"

@@ -26,7 +26,9 @@ public:
     temp_dir(const temp_dir&) = delete;
     temp_dir& operator=(const temp_dir&) = delete;
     [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-    [[nodiscard]] std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+    [[nodiscard]] std::filesystem::path operator/(std::string_view name) const {
+        return path_ / name;
+    }
 
 private:
     std::filesystem::path path_;

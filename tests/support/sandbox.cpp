@@ -3,10 +3,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <stdexcept>
-
 #include <fcntl.h>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,7 +76,9 @@ void drain(pipe_pair& out, pipe_pair& err, std::string& out_text, std::string& e
 
 } // namespace
 
-std::string vandrel_binary() { return VANDREL_BINARY; }
+std::string vandrel_binary() {
+    return VANDREL_BINARY;
+}
 
 run_result run_sandboxed(const sandbox_setup& setup, const std::vector<std::string>& command) {
     std::vector<std::string> args = {(source_dir() / "scripts/sandbox-run").string()};
@@ -96,6 +97,7 @@ run_result run_sandboxed(const sandbox_setup& setup, const std::vector<std::stri
     args.emplace_back("--");
     args.insert(args.end(), command.begin(), command.end());
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& arg : args) {
         argv.push_back(arg.data());
     }
