@@ -1,5 +1,6 @@
 #include "index_scan.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -10,8 +11,8 @@
 #include "result_output.h"
 
 line_reader::line_reader(int fd, std::size_t initial_capacity)
-    : fd_(fd), buffer_(static_cast<char*>(std::malloc(initial_capacity))),
-      capacity_(initial_capacity) {
+    : fd_(fd), capacity_(std::max<std::size_t>(initial_capacity, 2)) {
+    buffer_.reset(static_cast<char*>(std::malloc(capacity_)));
     if (!buffer_) {
         throw std::bad_alloc();
     }
@@ -25,6 +26,7 @@ std::optional<std::string_view> line_reader::next() {
             if (const void* newline = std::memchr(base + from, '\n', end_ - from)) {
                 const auto stop =
                     static_cast<std::size_t>(static_cast<const char*>(newline) - base);
+                base[stop] = '\0';
                 const std::string_view line(base + begin_, stop - begin_);
                 begin_ = stop + 1;
                 scanned_ = 0;
@@ -36,6 +38,7 @@ std::optional<std::string_view> line_reader::next() {
             if (begin_ == end_) {
                 return std::nullopt;
             }
+            base[end_] = '\0'; // there is always room for it
             const std::string_view line(base + begin_, end_ - begin_);
             begin_ = end_;
             scanned_ = 0;
@@ -47,14 +50,15 @@ std::optional<std::string_view> line_reader::next() {
     }
 }
 
-// Makes room after the partial line at begin_ and reads once.
+// Makes room after the partial line at begin_ and reads once, always leaving
+// one byte free for the NUL after a last line that lacks its newline.
 bool line_reader::fill() {
     if (begin_ > 0) {
         std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
         end_ -= begin_;
         begin_ = 0;
     }
-    if (end_ == capacity_) {
+    if (end_ + 1 == capacity_) {
         // A line longer than the buffer: double it. realloc may move the pages
         // rather than copy them, so a huge line costs about its own size.
         const std::size_t grown = capacity_ * 2;
@@ -67,7 +71,7 @@ bool line_reader::fill() {
         capacity_ = grown;
     }
     for (;;) {
-        const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+        const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - 1 - end_);
         if (got > 0) {
             end_ += static_cast<std::size_t>(got);
             return true;
@@ -176,7 +180,7 @@ scan_outcome scan_index(std::FILE* index, const search_options& options,
     port_entry entry;
     while (const std::optional<std::string_view> line = reader.next()) {
         port_entry_reset(entry);
-        parse_index_line(entry, *line);
+        parse_index_line(entry, line->data());
         const int found = match_entry(entry, options, search_term);
         counters.matches += static_cast<std::uint64_t>(found);
         if (found > 0) {

@@ -46,13 +46,15 @@ struct scan_outcome {
 
 // Reads lines from a file descriptor into one buffer that grows to the longest
 // line and is reused. Any byte but the newline is line content, NUL and CR
-// included; the last line may lack a newline.
+// included; the last line may lack a newline. Each line is handed out with a
+// NUL written after it, in place of its newline.
 class line_reader {
 public:
     explicit line_reader(int fd, std::size_t initial_capacity = std::size_t{128} * 1024);
 
-    // The next line without its newline, valid until the next call; nullopt at
-    // the end of the file or on a read error (error() then tells which).
+    // The next line without its newline, followed in memory by a NUL byte and
+    // valid until the next call; nullopt at the end of the file or on a read
+    // error (error() then tells which).
     std::optional<std::string_view> next();
 
     // errno of the failed read, or 0.
@@ -70,7 +72,7 @@ private:
     std::size_t capacity_;
     std::size_t begin_ = 0;   // first byte of the current line
     std::size_t scanned_ = 0; // bytes from begin_ known to hold no newline
-    std::size_t end_ = 0;     // end of the bytes read so far
+    std::size_t end_ = 0;     // end of the bytes read so far; capacity_ - 1 at most
     bool at_eof_ = false;
     int error_ = 0;
 };

@@ -3,12 +3,31 @@
 #include <array>
 #include <cstring>
 
+namespace {
+
+// Every field that views the line, in the order of the line's tokens.
+constexpr std::array<std::optional<std::string_view> port_entry::*, 9> token_fields = {
+    &port_entry::full_name,  &port_entry::path,          &port_entry::prefix,
+    &port_entry::comment,    &port_entry::descr_file,    &port_entry::maintainer,
+    &port_entry::categories, &port_entry::build_depends, &port_entry::run_depends};
+
+void clear(port_entry& entry) {
+    for (const auto field : token_fields) {
+        (entry.*field).reset();
+    }
+    entry.name.reset();
+    entry.version.reset();
+    entry.installed_version.reset();
+}
+
+} // namespace
+
 void port_entry_reset(port_entry& entry) {
-    entry = port_entry{};
+    clear(entry);
 }
 
 void port_entry_release(port_entry& entry) {
-    entry = port_entry{};
+    clear(entry);
 }
 
 void split_name_version(std::optional<std::string_view> full_name,
@@ -34,30 +53,19 @@ void split_name_version(std::optional<std::string_view> full_name,
     }
 }
 
-void parse_index_line(port_entry& entry, std::string_view line) {
-    // What the split sees ends at a NUL byte, as it would in a C string.
-    if (const void* nul = std::memchr(line.data(), '\0', line.size())) {
-        line =
-            line.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
-    }
-
-    const std::array<std::optional<std::string_view>*, 9> slots = {
-        &entry.full_name,  &entry.path,          &entry.prefix,
-        &entry.comment,    &entry.descr_file,    &entry.maintainer,
-        &entry.categories, &entry.build_depends, &entry.run_depends};
-
-    const char* cursor = line.data();
-    const char* const end = cursor + line.size();
-    for (std::optional<std::string_view>* slot : slots) {
-        while (cursor != end && *cursor == '|') {
+void parse_index_line(port_entry& entry, const char* line) {
+    const char* cursor = line;
+    for (const auto field : token_fields) {
+        while (*cursor == '|') {
             ++cursor;
         }
-        if (cursor == end) {
+        if (*cursor == '\0') {
             break;
         }
-        const void* bar = std::memchr(cursor, '|', static_cast<std::size_t>(end - cursor));
-        const char* token_end = bar != nullptr ? static_cast<const char*>(bar) : end;
-        *slot = std::string_view(cursor, static_cast<std::size_t>(token_end - cursor));
+        // The token ends at the next separator or at the line's end, which is
+        // its first NUL byte.
+        const char* const token_end = strchrnul(cursor, '|');
+        entry.*field = std::string_view(cursor, static_cast<std::size_t>(token_end - cursor));
         cursor = token_end;
     }
     split_name_version(entry.full_name, &entry.name, &entry.version);

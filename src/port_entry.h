@@ -32,11 +32,12 @@ struct port_entry {
 // Sets all twelve fields absent.
 void port_entry_reset(port_entry& entry);
 
-// Fills a reset entry from one line (without its newline). The line is cut at
-// "|" into tokens, a token being a maximal run of other bytes, so that empty
+// Fills a reset entry from one NUL-terminated line (without its newline), so
+// that a NUL byte inside the line ends what is split. The line is cut at "|"
+// into tokens, a token being a maximal run of other bytes, so that empty
 // fields are skipped and later fields move up. Tokens 1 to 9 fill the entry;
-// the rest is ignored. A NUL byte ends what is split.
-void parse_index_line(port_entry& entry, std::string_view line);
+// the rest is ignored.
+void parse_index_line(port_entry& entry, const char* line);
 
 // Splits a first field at its last hyphen. Without a hyphen after the first
 // byte the name is the whole field and the version absent; a trailing hyphen

@@ -22,6 +22,7 @@ std::vector<std::string> read_lines(int fd, std::size_t capacity) {
     line_reader reader(fd, capacity);
     std::vector<std::string> lines;
     while (const auto line = reader.next()) {
+        EXPECT_EQ(line->data()[line->size()], '\0') << "the split relies on the NUL after a line";
         lines.emplace_back(*line);
     }
     EXPECT_EQ(reader.error(), 0);
@@ -188,7 +189,8 @@ class match_entry_test : public testing::TestWithParam<match_case> {};
 TEST_P(match_entry_test, counts_the_fields_that_hold_the_term) {
     const match_case& c = GetParam();
     port_entry entry;
-    parse_index_line(entry, zsh_line);
+    const std::string line_text(zsh_line);
+    parse_index_line(entry, line_text.c_str());
     EXPECT_EQ(match_entry(entry, with(c.options), c.term), c.tests_found)
         << "-" << c.options << " " << c.term;
 }

@@ -71,7 +71,8 @@ TEST_P(parse_index_line_test, fills_the_fields_from_the_tokens) {
     const line_case& c = GetParam();
     port_entry entry;
     port_entry_reset(entry);
-    parse_index_line(entry, c.line);
+    const std::string line_text(c.line);
+    parse_index_line(entry, line_text.c_str());
     EXPECT_EQ(fields_of(entry), c.expected) << c.label;
     EXPECT_FALSE(entry.installed_version);
 }
@@ -123,13 +124,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(port_entry, reset_and_release_leave_every_field_absent) {
     port_entry entry;
-    parse_index_line(entry, thirteen_fields);
+    const std::string line_text(thirteen_fields);
+    parse_index_line(entry, line_text.c_str());
     entry.installed_version = "5.9_4";
     port_entry_release(entry);
     EXPECT_EQ(fields_of(entry), line_fields{});
     EXPECT_FALSE(entry.installed_version);
 
-    parse_index_line(entry, thirteen_fields);
+    parse_index_line(entry, line_text.c_str());
     port_entry_reset(entry);
     EXPECT_EQ(fields_of(entry), line_fields{});
 }

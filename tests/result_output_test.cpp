@@ -25,7 +25,8 @@ class printers_test : public testing::TestWithParam<print_case> {};
 TEST_P(printers_test, print_exact_bytes) {
     const print_case& c = GetParam();
     port_entry entry;
-    parse_index_line(entry, c.line);
+    const std::string line_text(c.line);
+    parse_index_line(entry, line_text.c_str());
     if (c.installed != nullptr) {
         entry.installed_version = c.installed;
     }

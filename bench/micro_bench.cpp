@@ -1,0 +1,107 @@
+// Micro-benchmarks of the per-line work: the split and the match tests, over
+// the sample index's lines (real-shaped, 13 fields).
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "index_scan.h"
+#include "port_entry.h"
+
+namespace {
+
+const std::vector<std::string>& sample_lines() {
+    static const std::vector<std::string> lines = [] {
+        std::ifstream in(VANDREL_SOURCE_DIR "/tests/data/INDEX-sample");
+        std::vector<std::string> all;
+        std::string line;
+        while (std::getline(in, line)) {
+            all.push_back(line);
+        }
+        return all;
+    }();
+    return lines;
+}
+
+std::int64_t bytes_of(const std::vector<std::string>& lines) {
+    std::int64_t total = 0;
+    for (const std::string& line : lines) {
+        total += static_cast<std::int64_t>(line.size()) + 1;
+    }
+    return total;
+}
+
+void split_lines(benchmark::State& state) {
+    const auto& lines = sample_lines();
+    port_entry entry;
+    for (auto _ : state) {
+        for (const std::string& line : lines) {
+            port_entry_reset(entry);
+            parse_index_line(entry, line.c_str());
+            benchmark::DoNotOptimize(entry);
+            port_entry_release(entry);
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * bytes_of(lines));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(lines.size()));
+}
+BENCHMARK(split_lines);
+
+void match_lines(benchmark::State& state, search_options options, const char* term) {
+    const auto& lines = sample_lines();
+    std::vector<port_entry> entries(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        parse_index_line(entries[i], lines[i].c_str());
+    }
+    for (auto _ : state) {
+        int found = 0;
+        for (const port_entry& entry : entries) {
+            found += match_entry(entry, options, term);
+        }
+        benchmark::DoNotOptimize(found);
+    }
+    state.SetBytesProcessed(state.iterations() * bytes_of(lines));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(lines.size()));
+}
+BENCHMARK_CAPTURE(match_lines, name_only, search_options{}, "zsh");
+BENCHMARK_CAPTURE(match_lines, all_fields,
+                  search_options{true, true, true, true, false, false, false, false, false}, "zsh");
+BENCHMARK_CAPTURE(match_lines, all_fields_common_letter,
+                  search_options{true, true, true, true, false, false, false, false, false},
+                  "python");
+
+// The search itself against libc's strcasestr, on a long dependency list.
+std::string long_field() {
+    std::string text;
+    for (const std::string& line : sample_lines()) {
+        text += line;
+    }
+    std::replace(text.begin(), text.end(), '|', ' ');
+    return text;
+}
+
+void search_ours(benchmark::State& state) {
+    const std::string haystack = long_field();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(contains_ignoring_case(haystack, "no-such-port"));
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(haystack.size()));
+}
+BENCHMARK(search_ours);
+
+void search_strcasestr(benchmark::State& state) {
+    const std::string haystack = long_field();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(strcasestr(haystack.c_str(), "no-such-port"));
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(haystack.size()));
+}
+BENCHMARK(search_strcasestr);
+
+} // namespace
+
+BENCHMARK_MAIN();
