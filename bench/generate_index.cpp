@@ -146,8 +146,8 @@ public:
     // Heavy tail: most ports have a handful of dependencies, a few hundreds.
     std::size_t dependency_count() {
         const double u = std::uniform_real_distribution<double>(0.0, 1.0)(random_);
-        const double pareto = 3.0 / std::pow(1.0 - u, 1.0 / 0.85);
-        return std::min<std::size_t>(static_cast<std::size_t>(pareto) - 3, 1500);
+        const double pareto = 3.0 / std::pow(1.0 - u, 1.0 / 0.8);
+        return std::min<std::size_t>(static_cast<std::size_t>(pareto) - 3, 2000);
     }
 
     std::mt19937_64& engine() { return random_; }

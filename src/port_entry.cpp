@@ -37,10 +37,11 @@ void split_name_version(std::optional<std::string_view> full_name,
     std::optional<std::string_view> version_part;
     if (full_name) {
         const std::string_view field = *full_name;
-        const std::size_t hyphen = field.rfind('-');
-        if (hyphen != std::string_view::npos && hyphen > 0) {
-            name_part = field.substr(0, hyphen);
-            version_part = field.substr(hyphen + 1);
+        const auto* hyphen = static_cast<const char*>(memrchr(field.data(), '-', field.size()));
+        if (hyphen != nullptr && hyphen != field.data()) {
+            const auto at = static_cast<std::size_t>(hyphen - field.data());
+            name_part = field.substr(0, at);
+            version_part = field.substr(at + 1);
         } else {
             name_part = field;
         }
