@@ -1,11 +1,13 @@
 #include "sandbox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,8 +48,11 @@ struct pipe_pair {
     }
 };
 
-// Reads both pipes to their end without letting either fill up.
-void drain(pipe_pair& out, pipe_pair& err, std::string& out_text, std::string& err_text) {
+// Reads both pipes to their end without letting either fill up; standard
+// output only up to its limit, after which its pipe is closed as a reader that
+// has seen enough would.
+void drain(pipe_pair& out, pipe_pair& err, std::string& out_text, std::string& err_text,
+           std::optional<std::size_t> out_limit) {
     pollfd fds[2] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0}};
     std::string* texts[2] = {&out_text, &err_text};
     int open = 2;
@@ -63,10 +68,17 @@ void drain(pipe_pair& out, pipe_pair& err, std::string& out_text, std::string& e
                 continue;
             }
             char chunk[65536];
-            const ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
+            std::size_t want = sizeof chunk;
+            if (i == 0 && out_limit) {
+                want = std::min(want, *out_limit - std::min(*out_limit, out_text.size()));
+            }
+            const ssize_t got = want == 0 ? 0 : ::read(fds[i].fd, chunk, want);
             if (got > 0) {
                 texts[i]->append(chunk, static_cast<std::size_t>(got));
             } else if (got == 0 || errno != EINTR) {
+                if (i == 0) {
+                    out.close_read();
+                }
                 fds[i].fd = -1;
                 --open;
             }
@@ -119,17 +131,20 @@ run_result run_sandboxed(const sandbox_setup& setup, const std::vector<std::stri
             ::dup2(out.write_end, STDOUT_FILENO);
         }
         ::dup2(err.write_end, STDERR_FILENO);
-        ::signal(SIGPIPE, SIG_DFL);
+        // An ignored SIGPIPE stays ignored across exec, down to the command.
+        ::signal(SIGPIPE, setup.ignore_sigpipe ? SIG_IGN : SIG_DFL);
         ::execv(argv[0], argv.data());
         _exit(127);
     }
     out.close_write();
     err.close_write();
     run_result result;
-    drain(out, err, result.out, result.err);
+    drain(out, err, result.out, result.err, setup.stdout_limit);
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
     }
+    result.peak_kib = usage.ru_maxrss;
     if (WIFEXITED(status)) {
         result.status = WEXITSTATUS(status);
         result.skipped = result.status == sandbox_unavailable;

@@ -18,13 +18,16 @@ struct sandbox_setup {
     std::string user;                             // run as this user (needs root)
     std::optional<std::filesystem::path> cwd;
     std::optional<std::filesystem::path> stdout_file; // instead of capturing stdout
+    std::optional<std::size_t> stdout_limit;          // stop reading stdout after this many bytes
+    bool ignore_sigpipe = false;                      // start the command with SIGPIPE ignored
 };
 
 struct run_result {
     std::string out;
     std::string err;
-    int status = -1; // exit status, or -1 when killed
-    int signal = 0;  // the signal that killed it
+    int status = -1;   // exit status, or -1 when killed
+    int signal = 0;    // the signal that killed it
+    long peak_kib = 0; // the largest resident size of the command (or of the runner)
     bool skipped = false;
 };
 

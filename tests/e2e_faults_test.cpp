@@ -1,0 +1,472 @@
+// Hostile inputs and failures, end to end: whatever the index, the package
+// database, the term or standard output does, the run ends with the right
+// status, never crashes or hangs, and creates or changes no file.
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "sandbox.h"
+
+using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string zsh_not_installed =
+    "- zsh-5.9_5 (/usr/ports/shells/zsh, Version: n/a [bapt@FreeBSD.org, /usr/local])\n";
+
+std::vector<std::string> command(std::vector<std::string> args) {
+    args.insert(args.begin(), fixture::vandrel_binary());
+    return args;
+}
+
+std::string counts(int results, int matches, int entries) {
+    return "\nResults: " + std::to_string(results) + " / Matches: " + std::to_string(matches) +
+           " / Entries: " + std::to_string(entries) + "\n\n";
+}
+
+// Names, sizes and contents of the files below a folder, to show nothing changed.
+std::string snapshot(const fs::path& dir) {
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        std::string line = entry.path().lexically_relative(dir).string();
+        if (entry.is_regular_file()) {
+            line +=
+                " " + std::to_string(std::hash<std::string>{}(fixture::read_file(entry.path())));
+        }
+        entries.push_back(line);
+    }
+    std::sort(entries.begin(), entries.end());
+    std::string all;
+    for (const std::string& e : entries) {
+        all += e + "\n";
+    }
+    return all;
+}
+
+// Tokens as the index format defines them: maximal runs of bytes other than
+// "|", up to the first NUL. Written here independently of the program.
+std::vector<std::string> tokens_of(std::string line) {
+    line = line.substr(0, line.find('\0'));
+    std::vector<std::string> tokens;
+    std::string token;
+    for (const char c : line + "|") {
+        if (c == '|') {
+            if (!token.empty()) {
+                tokens.push_back(token);
+            }
+            token.clear();
+        } else {
+            token += c;
+        }
+    }
+    return tokens;
+}
+
+bool is_root() {
+    return geteuid() == 0;
+}
+
+// --- the index ---
+
+struct index_case {
+    const char* label;
+    std::string content;
+    std::vector<std::string> args;
+    std::string out;
+    friend void PrintTo(const index_case& c, std::ostream* os) { *os << c.label; }
+};
+
+class hostile_index_test : public testing::TestWithParam<index_case> {};
+
+TEST_P(hostile_index_test, is_read_to_its_end) {
+    const index_case& c = GetParam();
+    const fixture::sample_system system;
+    fixture::write_file(system.ports() / "INDEX-15", c.content);
+    fs::remove(system.pkg() / "local.sqlite"); // so that not even SQLite's own files may appear
+    const std::string before = snapshot(system.dir().path());
+    SANDBOX_RUN(got, system.setup(), command(c.args));
+    EXPECT_EQ(got.out, c.out);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(snapshot(system.dir().path()), before);
+}
+
+std::string ten_thousand_fields() {
+    std::string line = "zsh-1";
+    for (int i = 0; i < 9999; ++i) {
+        line += "|f" + std::to_string(i);
+    }
+    return line + "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    contents, hostile_index_test,
+    testing::Values(index_case{"zero_bytes", "", {"-ar", ""}, counts(0, 0, 0)},
+                    index_case{"only_newlines", "\n\n\n", {"-ar", ""}, counts(0, 0, 3)},
+                    index_case{"a_line_of_100000_separators",
+                               std::string(100000, '|') + "\nzsh-1|p\n",
+                               {"-ar", "zsh"},
+                               "- zsh-1 (p)\n" + counts(1, 1, 2)},
+                    index_case{"crlf_line_ends",
+                               "zsh-5.9|/usr/ports/shells/zsh\r\nbash-5|p\r\n",
+                               {"-rf", "zsh"},
+                               "- zsh-5.9 (/usr/ports/shells/zsh\r, Version: n/a [n/a, n/a])\n" +
+                                   counts(1, 1, 2)},
+                    index_case{"nul_bytes",
+                               "zsh-5.9|/usr/ports/shells/z\0sh|x\nbash-5|p\n\0\n"s,
+                               {"-r", "sh"},
+                               "- zsh-5.9 (/usr/ports/shells/z)\n- bash-5 (p)\n" + counts(2, 2, 3)},
+                    index_case{"byte_ff", "\xffzsh-1|\xff\n", {"zsh"}, "- \xffzsh-1 (\xff)\n"},
+                    index_case{"ten_thousand_fields",
+                               ten_thousand_fields(),
+                               {"-r", "zsh"},
+                               "- zsh-1 (f0)\n" + counts(1, 1, 1)},
+                    index_case{"no_final_newline",
+                               "a-1|p\nzsh-2|q",
+                               {"-r", "zsh"},
+                               "- zsh-2 (q)\n" + counts(1, 1, 2)}));
+
+TEST(hostile_index, random_bytes_are_counted_line_by_line) {
+    std::mt19937 random(42); // NOLINT(cert-msc32-c,cert-msc51-cpp): repeatable on purpose
+    std::string bytes(1 << 20, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() & 0xFFU);
+    }
+    const auto lines =
+        std::count(bytes.begin(), bytes.end(), '\n') + (bytes.back() != '\n' ? 1 : 0);
+    const fixture::sample_system system;
+    fixture::write_file(system.ports() / "INDEX-15", bytes);
+    SANDBOX_RUN(got, system.setup(), command({"-nfar", "\x01\x02\x03\x04"}));
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+    EXPECT_TRUE(got.out.ends_with(" / Entries: " + std::to_string(lines) + "\n\n")) << got.out;
+}
+
+TEST(hostile_index, a_64_mib_line_costs_about_its_size_in_memory) {
+    const fixture::sample_system system;
+    const std::size_t line = std::size_t{64} << 20;
+    fixture::write_file(system.ports() / "INDEX-15", std::string(line, 'a') + "\nxyz-1|p\n");
+    SANDBOX_RUN(got, system.setup(), command({"-r", "xyz"}));
+    EXPECT_EQ(got.out, "- xyz-1 (p)\n" + counts(1, 1, 2));
+    EXPECT_EQ(got.status, 0);
+    EXPECT_GT(got.peak_kib, 64 * 1024);
+    EXPECT_LT(got.peak_kib, 2 * 64 * 1024) << "peak resident memory in KiB";
+}
+
+TEST(hostile_index, a_fifo_is_read_like_a_file) {
+    const fixture::sample_system system;
+    const fixture::run_result from_file =
+        fixture::run_sandboxed(system.setup(), command({"-r", "zsh"}));
+    if (from_file.skipped) {
+        GTEST_SKIP() << from_file.err;
+    }
+    const fs::path fifo = system.ports() / "INDEX-15";
+    fs::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    std::thread writer([&] {
+        const int fd = open(fifo.c_str(), O_WRONLY); // waits for the reader
+        const std::string index = fixture::read_source_file("tests/data/INDEX-sample");
+        EXPECT_EQ(write(fd, index.data(), index.size()), static_cast<ssize_t>(index.size()));
+        close(fd);
+    });
+    const fixture::run_result from_fifo =
+        fixture::run_sandboxed(system.setup(), command({"-r", "zsh"}));
+    writer.join();
+    EXPECT_EQ(from_fifo.out, from_file.out);
+    EXPECT_EQ(from_fifo.err, "");
+    EXPECT_EQ(from_fifo.status, 0);
+}
+
+TEST(hostile_index, a_file_the_user_cannot_read_is_not_opened) {
+    if (!is_root()) {
+        GTEST_SKIP() << "needs real root to run the search as nobody";
+    }
+    const fixture::sample_system system;
+    fs::permissions(system.ports() / "INDEX-15", fs::perms::none);
+    fixture::sandbox_setup setup = system.setup();
+    setup.user = "nobody";
+    SANDBOX_RUN(got, setup, command({"-r", "zsh"}));
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err, "Could not open /usr/ports/INDEX-15\n");
+    EXPECT_EQ(got.status, 1);
+}
+
+// --- the package database ---
+
+struct database_case {
+    const char* label;
+    void (*make)(const fs::path& db);
+    friend void PrintTo(const database_case& c, std::ostream* os) { *os << c.label; }
+};
+
+class hostile_database_test : public testing::TestWithParam<database_case> {};
+
+TEST_P(hostile_database_test, shows_ports_as_not_installed_and_changes_nothing) {
+    const fixture::sample_system system;
+    const fs::path db = system.pkg() / "local.sqlite";
+    fs::remove(db);
+    GetParam().make(db);
+    fixture::open_to_all(system.pkg());
+    const std::string before = snapshot(system.pkg());
+    SANDBOX_RUN(got, system.setup(), command({"-f", "zsh-5"}));
+    EXPECT_EQ(got.out, zsh_not_installed);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(snapshot(system.pkg()), before);
+}
+
+void rollback_journal_db(const fs::path& db, const std::string& sql) {
+    fixture::run_sql(db, "PRAGMA journal_mode = DELETE;" + sql);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    databases, hostile_database_test,
+    testing::Values(
+        database_case{"missing", [](const fs::path&) {}},
+        database_case{"zero_bytes", [](const fs::path& db) { fixture::write_file(db, ""); }},
+        database_case{"random_bytes",
+                      [](const fs::path& db) {
+                          std::mt19937 random(7); // NOLINT(cert-msc32-c,cert-msc51-cpp)
+                          std::string bytes(65536, '\0');
+                          for (char& c : bytes) {
+                              c = static_cast<char>(random() & 0xFFU);
+                          }
+                          fixture::write_file(db, bytes);
+                      }},
+        database_case{"sqlite_header_then_garbage",
+                      [](const fs::path& db) {
+                          fixture::write_file(db, "SQLite format 3\0"s + std::string(8192, 'x'));
+                      }},
+        database_case{"no_packages_table",
+                      [](const fs::path& db) {
+                          rollback_journal_db(db, "CREATE TABLE pkgs (name TEXT, version TEXT);");
+                      }},
+        database_case{"packages_without_version",
+                      [](const fs::path& db) {
+                          rollback_journal_db(db, "CREATE TABLE packages (name TEXT, origin TEXT);"
+                                                  "INSERT INTO packages VALUES ('zsh', 'x');");
+                      }},
+        database_case{"a_directory", [](const fs::path& db) { fs::create_directory(db); }}));
+
+TEST(hostile_database, a_truncated_copy_neither_crashes_nor_changes) {
+    const fixture::sample_system system;
+    const fs::path db = system.pkg() / "local.sqlite";
+    fs::remove(db);
+    std::string inserts = fixture::read_source_file("tests/data/installed.sql");
+    for (int i = 0; i < 400; ++i) {
+        inserts += fixture::package_insert("filler" + std::to_string(i), "1.0");
+    }
+    fixture::make_package_db(db, inserts);
+    fixture::run_sql(db, "PRAGMA journal_mode = DELETE;"); // one file to cut in half
+    const std::string whole = fixture::read_file(db);
+    fixture::write_file(db, whole.substr(0, whole.size() / 2));
+    fixture::open_to_all(system.pkg());
+    const std::string before = snapshot(system.pkg());
+    SANDBOX_RUN(got, system.setup(), command({"-r", "zsh"}));
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+    EXPECT_TRUE(got.out.ends_with(counts(5, 5, 355))) << got.out;
+    EXPECT_EQ(snapshot(system.pkg()), before);
+}
+
+struct connection_closer {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+
+TEST(hostile_database, a_database_locked_by_a_writer_shows_not_installed_at_once) {
+    const fixture::sample_system system;
+    const fs::path db = system.pkg() / "local.sqlite";
+    fs::remove(db);
+    rollback_journal_db(db, "CREATE TABLE packages (name TEXT, version TEXT);"
+                            "INSERT INTO packages VALUES ('zsh', '5.9');");
+    fixture::open_to_all(system.pkg());
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
+    const std::unique_ptr<sqlite3, connection_closer> writer(raw);
+    ASSERT_EQ(sqlite3_exec(writer.get(), "BEGIN EXCLUSIVE; UPDATE packages SET version = '6';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    SANDBOX_RUN(got, system.setup(), command({"-f", "zsh-5"}));
+    EXPECT_EQ(got.out, zsh_not_installed);
+    EXPECT_EQ(got.status, 0);
+    ASSERT_EQ(sqlite3_exec(writer.get(), "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+}
+
+TEST(hostile_database, a_file_the_user_cannot_read_shows_not_installed) {
+    if (!is_root()) {
+        GTEST_SKIP() << "needs real root to run the search as nobody";
+    }
+    const fixture::sample_system system;
+    fs::permissions(system.pkg() / "local.sqlite", fs::perms::none);
+    const std::string before = snapshot(system.pkg());
+    fixture::sandbox_setup setup = system.setup();
+    setup.user = "nobody";
+    SANDBOX_RUN(got, setup, command({"-f", "zsh-5"}));
+    EXPECT_EQ(got.out, zsh_not_installed);
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(snapshot(system.pkg()), before);
+}
+
+TEST(hostile_database, rows_still_only_in_the_wal_file_are_seen) {
+    const fixture::sample_system system;
+    const fs::path db = system.pkg() / "local.sqlite";
+    // A writer that ends without a checkpoint leaves its last commit in -wal.
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
+    const std::unique_ptr<sqlite3, connection_closer> writer(raw);
+    ASSERT_EQ(sqlite3_db_config(writer.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer.get(),
+                           "UPDATE packages SET version = '5.9_9' WHERE name = 'zsh';", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    ASSERT_TRUE(fs::exists(system.pkg() / "local.sqlite-wal"));
+    const std::string main_file = fixture::read_file(db);
+    const std::string wal_file = fixture::read_file(system.pkg() / "local.sqlite-wal");
+    SANDBOX_RUN(got, system.setup(), command({"-f", "zsh-5"}));
+    EXPECT_EQ(
+        got.out,
+        "+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: 5.9_9 [bapt@FreeBSD.org, /usr/local])\n");
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(fixture::read_file(db), main_file);
+    EXPECT_EQ(fixture::read_file(system.pkg() / "local.sqlite-wal"), wal_file);
+}
+
+// --- the term ---
+
+struct term_case {
+    const char* label;
+    std::string term;
+    friend void PrintTo(const term_case& c, std::ostream* os) { *os << c.label; }
+};
+
+class hostile_term_test : public testing::TestWithParam<term_case> {};
+
+// Every search over all fields must find exactly what the index format says.
+TEST_P(hostile_term_test, finds_exactly_the_fields_that_hold_it) {
+    const std::string& term = GetParam().term;
+    int results = 0;
+    int matches = 0;
+    int entries = 0;
+    const std::string index = fixture::read_source_file("tests/data/INDEX-sample");
+    std::string expected;
+    for (std::size_t at = 0; at < index.size();) {
+        const std::size_t end = index.find('\n', at);
+        const std::vector<std::string> t = tokens_of(index.substr(at, end - at));
+        at = end + 1;
+        ++entries;
+        int found = 0;
+        for (const std::size_t field :
+             {0, 1, 3, 5, 7, 8}) { // name, path, comment, maintainer, deps
+            if (field < t.size() && strcasestr(t[field].c_str(), term.c_str()) != nullptr) {
+                ++found;
+            }
+        }
+        matches += found;
+        results += found > 0 ? 1 : 0;
+    }
+    const fixture::sample_system system;
+    SANDBOX_RUN(got, system.setup(), command({"-ar", term}));
+    EXPECT_TRUE(got.out.ends_with(counts(results, matches, entries))) << got.out.substr(0, 200);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    terms, hostile_term_test,
+    testing::Values(term_case{"as_long_as_an_argument_can_be", std::string(131071, 'z')},
+                    term_case{"format_directives", "%s%n%x"}, term_case{"a_separator", "|"},
+                    term_case{"a_single_quote", "'"}, term_case{"non_ascii", "\xc3\xa9\xff"},
+                    term_case{"empty_over_all_fields", ""}));
+
+// --- standard output ---
+
+// A reader that stops early must stop the run, not leave it failing writes to
+// the end of a long index: the writer of the index (a FIFO here) sees its
+// reader go long before it has written everything.
+void expect_early_stop(bool ignore_sigpipe) {
+    std::signal(SIGPIPE, SIG_IGN); // for this test's own writer
+    const fixture::sample_system system;
+    const fs::path fifo = system.ports() / "INDEX-15";
+    fs::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string sample = fixture::read_source_file("tests/data/INDEX-sample");
+    constexpr int copies = 20000; // about 7 million lines
+    std::atomic<int> written{0};
+    std::thread writer([&] {
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        for (int i = 0; i < copies; ++i) {
+            if (write(fd, sample.data(), sample.size()) != static_cast<ssize_t>(sample.size())) {
+                break;
+            }
+            ++written;
+        }
+        close(fd);
+    });
+    fixture::sandbox_setup setup = system.setup();
+    setup.stdout_limit = 100;
+    setup.ignore_sigpipe = ignore_sigpipe;
+    const fixture::run_result got = fixture::run_sandboxed(setup, command({"-n", ""}));
+    if (got.skipped) {
+        // Nobody opened the FIFO: let the writer go.
+        const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        close(fd);
+        writer.join();
+        GTEST_SKIP() << got.err;
+    }
+    writer.join();
+    EXPECT_LT(written.load(), copies);
+    EXPECT_EQ(got.out.size(), 100U);
+    if (ignore_sigpipe) {
+        EXPECT_EQ(got.err, "vandrel: write error: Broken pipe\n");
+        EXPECT_EQ(got.status, 1);
+    } else {
+        EXPECT_EQ(got.signal, SIGPIPE);
+        EXPECT_EQ(got.err, "");
+    }
+}
+
+TEST(output, a_reader_that_closes_early_ends_the_run_by_sigpipe) {
+    expect_early_stop(false);
+}
+
+TEST(output, with_sigpipe_ignored_a_closed_reader_is_a_write_error) {
+    expect_early_stop(true);
+}
+
+// --- leaks and memory errors ---
+
+TEST(valgrind, long_blocks_for_every_entry_run_clean) {
+#if defined(VANDREL_SANITIZED)
+    GTEST_SKIP() << "valgrind can't run a sanitized binary";
+#else
+    if (std::system("command -v valgrind >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "valgrind is not installed";
+    }
+    const fixture::sample_system system;
+    SANDBOX_RUN(plain, system.setup(), command({"-nfar", ""}));
+    SANDBOX_RUN(checked, system.setup(),
+                {"valgrind", "--quiet", "--leak-check=full", "--error-exitcode=99",
+                 fixture::vandrel_binary(), "-nfar", ""});
+    EXPECT_EQ(checked.status, 0) << checked.err;
+    EXPECT_EQ(checked.err, "");
+    EXPECT_EQ(checked.out, plain.out);
+    EXPECT_TRUE(plain.out.ends_with(" / Entries: 355\n\n"));
+#endif
+}
+
+} // namespace

@@ -1,0 +1,90 @@
+// Arbitrary bytes as a ports index, through the real line reading, split,
+// match, package lookup and both printers. The first byte chooses the options,
+// the second the length of the search term that follows; the rest is the index.
+// Besides crashes it checks what must hold whatever the input.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+#include <sqlite3.h>
+
+#include "index_scan.h"
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) {
+        __builtin_trap();
+    }
+}
+
+struct environment {
+    std::FILE* index = std::tmpfile();
+    std::FILE* out = std::fopen("/dev/null", "w");
+    std::string database;
+
+    environment() {
+        char path[] = "/tmp/vandrel-fuzz-db.XXXXXX";
+        const int fd = mkstemp(path);
+        close(fd);
+        database = path;
+        sqlite3* db = nullptr;
+        sqlite3_open(path, &db);
+        sqlite3_exec(db,
+                     "CREATE TABLE packages (name TEXT, version TEXT);"
+                     "INSERT INTO packages VALUES ('zsh', '5.9'), ('a''b', '1'), ('', '0');",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+};
+
+// What a line holds for the counting: lines end at newlines, and a last line
+// without one counts too.
+std::uint64_t count_lines(std::string_view index) {
+    std::uint64_t lines = 0;
+    for (const char c : index) {
+        lines += c == '\n' ? 1 : 0;
+    }
+    return lines + (!index.empty() && index.back() != '\n' ? 1 : 0);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static environment env;
+    if (size < 2) {
+        return 0;
+    }
+    search_options options;
+    const std::uint8_t flags = data[0];
+    options.search_description = (flags & 1U) != 0;
+    options.search_path = (flags & 2U) != 0;
+    options.search_maintainer = (flags & 4U) != 0;
+    options.search_depends = (flags & 8U) != 0;
+    options.show_depends = (flags & 16U) != 0;
+    options.long_format = (flags & 32U) != 0;
+    const std::size_t term_length = std::min<std::size_t>(data[1] % 16, size - 2);
+    std::string term(reinterpret_cast<const char*>(data + 2), term_length);
+    term = term.substr(0, term.find('\0')); // an argument can't hold a NUL
+    const std::string_view index(reinterpret_cast<const char*>(data + 2 + term_length),
+                                 size - 2 - term_length);
+
+    const int fd = fileno(env.index);
+    require(ftruncate(fd, 0) == 0);
+    require(pwrite(fd, index.data(), index.size(), 0) == static_cast<ssize_t>(index.size()));
+    require(lseek(fd, 0, SEEK_SET) == 0);
+
+    scan_counters counters;
+    const scan_outcome outcome =
+        scan_index(env.index, options, term, counters, env.out, env.database.c_str());
+    require(outcome.status == scan_status::complete);
+    require(counters.entries == count_lines(index));
+    require(counters.results <= counters.entries);
+    require(counters.matches >= counters.results);
+    require(counters.matches <= 6 * counters.results);
+    return 0;
+}

@@ -1,0 +1,79 @@
+// Arbitrary bytes as one index line and as a first field: the split must agree
+// with a plain reference tokenizer, and the name/version split with its rules.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "index_scan.h"
+#include "port_entry.h"
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) {
+        __builtin_trap();
+    }
+}
+
+// Tokens are maximal runs of bytes other than "|", up to the first NUL.
+std::vector<std::string_view> reference_tokens(std::string_view line) {
+    line = line.substr(0, line.find('\0'));
+    std::vector<std::string_view> tokens;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        if (line[at] == '|') {
+            ++at;
+            continue;
+        }
+        const std::size_t end = std::min(line.find('|', at), line.size());
+        tokens.push_back(line.substr(at, end - at));
+        at = end;
+    }
+    return tokens;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string line(reinterpret_cast<const char*>(data), size);
+
+    port_entry entry;
+    port_entry_reset(entry);
+    parse_index_line(entry, line.c_str());
+    const std::vector<std::string_view> tokens = reference_tokens(line);
+    const std::optional<std::string_view> fields[] = {
+        entry.full_name,  entry.path,       entry.prefix,        entry.comment,    entry.descr_file,
+        entry.maintainer, entry.categories, entry.build_depends, entry.run_depends};
+    for (std::size_t i = 0; i < 9; ++i) {
+        require(i < tokens.size() ? fields[i] == tokens[i] : !fields[i]);
+    }
+
+    // Name and version put back together give the first field.
+    if (entry.full_name) {
+        require(entry.name.has_value());
+        if (entry.version) {
+            require(std::string(*entry.name) + "-" + std::string(*entry.version) ==
+                    *entry.full_name);
+            require(entry.version->find('-') == std::string_view::npos);
+            require(!entry.name->empty());
+        } else {
+            require(*entry.name == *entry.full_name);
+            require(entry.full_name->find('-', 1) == std::string_view::npos);
+        }
+    } else {
+        require(!entry.name && !entry.version);
+    }
+
+    // The term search agrees with libc's in the C locale.
+    const std::string needle = line.substr(0, std::min<std::size_t>(4, line.size()));
+    const std::string haystack = line.substr(needle.size());
+    const std::string needle_c = needle.substr(0, needle.find('\0'));
+    const std::string haystack_c = haystack.substr(0, haystack.find('\0'));
+    require(contains_ignoring_case(haystack_c, needle_c) ==
+            (strcasestr(haystack_c.c_str(), needle_c.c_str()) != nullptr));
+
+    port_entry_release(entry);
+    return 0;
+}
