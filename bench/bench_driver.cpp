@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
         }
         std::vector<std::string> f = split_tabs(line);
         if (f[0] == "runs") {
-            runs = std::max(1, std::atoi(f.at(1).c_str()));
+            runs = std::max(1, static_cast<int>(std::strtol(f.at(1).c_str(), nullptr, 10)));
         } else if (f[0] == "command") {
             commands.push_back({f.at(1), {f.begin() + 2, f.end()}, {}, 0});
         } else {

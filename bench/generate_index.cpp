@@ -326,10 +326,10 @@ void write_db(const std::vector<port>& ports, std::size_t installed, const std::
         sqlite3_bind_text(raw_statement, 5, (p.comment + ".").c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(raw_statement, 6, p.maintainer.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(raw_statement, 7, p.www.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int64(raw_statement, 8, static_cast<sqlite3_int64>(1000 + gen.below(5000000)));
+        sqlite3_bind_int64(raw_statement, 8, static_cast<sqlite3_int64>(gen.below(5000000)) + 1000);
         sqlite3_bind_int(raw_statement, 9, gen.chance(0.7) ? 1 : 0);
         sqlite3_bind_int64(raw_statement, 10,
-                           static_cast<sqlite3_int64>(1700000000 + gen.below(80000000)));
+                           static_cast<sqlite3_int64>(gen.below(80000000)) + 1700000000);
         if (sqlite3_step(raw_statement) != SQLITE_DONE) {
             std::cerr << "generate_index: insert failed: " << sqlite3_errmsg(db.get()) << "\n";
             std::exit(1);
