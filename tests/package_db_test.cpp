@@ -1,6 +1,10 @@
+#include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <pwd.h>
 #include <string>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -114,6 +118,43 @@ TEST_F(lookup_installed_version_test, a_database_locked_by_a_writer_is_absent_at
         ASSERT_EQ(sqlite3_exec(writer.get(), "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
         EXPECT_EQ(lookup("zsh"sv), "6") << mode << ", after the writer is done";
     }
+}
+
+// As an ordinary user, in a folder that user can't write, a WAL database can
+// only be read as it stands; the folder's name must survive the URI that asks
+// for that.
+TEST(lookup_installed_version, an_ordinary_user_reads_a_wal_database_it_cannot_write_beside) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to become nobody";
+    }
+    const fixture::temp_dir dir;
+    const std::filesystem::path folder = dir / "pkg?a=1%20#b";
+    std::filesystem::create_directory(folder);
+    const std::filesystem::path db = folder / "local.sqlite";
+    fixture::make_package_db(db, fixture::package_insert("zsh", "5.9_4"));
+    fixture::open_to_all(dir.path());
+
+    int result[2];
+    ASSERT_EQ(pipe(result), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (nobody == nullptr || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) {
+            _exit(2);
+        }
+        const std::optional<std::string> version = lookup_installed_version(db.c_str(), "zsh");
+        const std::string answer = version.value_or("absent");
+        _exit(write(result[1], answer.data(), answer.size()) > 0 ? 0 : 3);
+    }
+    close(result[1]);
+    char answer[64] = {};
+    const ssize_t got = read(result[0], answer, sizeof answer - 1);
+    close(result[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(std::string(answer, static_cast<std::size_t>(std::max<ssize_t>(got, 0))), "5.9_4");
+    EXPECT_FALSE(std::filesystem::exists(folder / "local.sqlite-shm"));
 }
 
 } // namespace

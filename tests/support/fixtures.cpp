@@ -109,6 +109,21 @@ std::string package_insert(std::string_view name, std::string_view version) {
            ", 'c', 'd', 'FreeBSD:15:amd64', 'ports@FreeBSD.org', '/usr/local', 1, 0, 1);\n";
 }
 
+void open_to_all(const std::filesystem::path& path) {
+    namespace fs = std::filesystem;
+    const auto add = [](const fs::path& p, fs::perms perms) {
+        fs::permissions(p, perms, fs::perm_options::add);
+    };
+    add(path, fs::perms::others_read | fs::perms::others_exec | fs::perms::group_read |
+                  fs::perms::group_exec);
+    if (fs::is_directory(path)) {
+        for (const auto& entry : fs::recursive_directory_iterator(path)) {
+            add(entry.path(), entry.is_directory() ? fs::perms::others_read | fs::perms::others_exec
+                                                   : fs::perms::others_read);
+        }
+    }
+}
+
 std::string expected_version_line() {
     return "vandrel 1.6.4 by The vandrel project (vandrel@example.org) at The vandrel project on "
            "2026-08-04 (first release 2010-08-30)\n";

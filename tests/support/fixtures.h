@@ -67,6 +67,9 @@ void make_package_db(const std::filesystem::path& database, const std::string& i
 // An INSERT of one package with every NOT NULL column filled.
 std::string package_insert(std::string_view name, std::string_view version);
 
+// Makes a folder and its files readable by every user, for runs as nobody.
+void open_to_all(const std::filesystem::path& path);
+
 // The texts the program must print, written out independently of it.
 std::string expected_version_line();
 std::string expected_help(std::string_view invocation_name);

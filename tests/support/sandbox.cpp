@@ -159,21 +159,6 @@ run_result run_sandboxed(const sandbox_setup& setup, const std::vector<std::stri
     return result;
 }
 
-void open_to_all(const std::filesystem::path& path) {
-    namespace fs = std::filesystem;
-    const auto add = [](const fs::path& p, fs::perms perms) {
-        fs::permissions(p, perms, fs::perm_options::add);
-    };
-    add(path, fs::perms::others_read | fs::perms::others_exec | fs::perms::group_read |
-                  fs::perms::group_exec);
-    if (fs::is_directory(path)) {
-        for (const auto& entry : fs::recursive_directory_iterator(path)) {
-            add(entry.path(), entry.is_directory() ? fs::perms::others_read | fs::perms::others_exec
-                                                   : fs::perms::others_read);
-        }
-    }
-}
-
 sample_system::sample_system() {
     std::filesystem::create_directory(ports());
     std::filesystem::create_directory(pkg());

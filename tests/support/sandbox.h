@@ -47,9 +47,6 @@ private:
     temp_dir dir_;
 };
 
-// Makes a folder and its files readable by every user, for runs as nobody.
-void open_to_all(const std::filesystem::path& path);
-
 std::string vandrel_binary();
 
 } // namespace fixture
