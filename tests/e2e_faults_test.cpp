@@ -298,10 +298,6 @@ TEST(hostile_database, a_truncated_copy_neither_crashes_nor_changes) {
     EXPECT_EQ(snapshot(system.pkg()), before);
 }
 
-struct connection_closer {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-
 TEST(hostile_database, a_database_locked_by_a_writer_shows_not_installed_at_once) {
     const fixture::sample_system system;
     const fs::path db = system.pkg() / "local.sqlite";
@@ -309,12 +305,7 @@ TEST(hostile_database, a_database_locked_by_a_writer_shows_not_installed_at_once
     rollback_journal_db(db, "CREATE TABLE packages (name TEXT, version TEXT);"
                             "INSERT INTO packages VALUES ('zsh', '5.9');");
     fixture::open_to_all(system.pkg());
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
-    const std::unique_ptr<sqlite3, connection_closer> writer(raw);
-    ASSERT_EQ(sqlite3_exec(writer.get(), "BEGIN EXCLUSIVE; UPDATE packages SET version = '6';",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    const fixture::connection writer = fixture::begin_exclusive_write(db);
     SANDBOX_RUN(got, system.setup(), command({"-f", "zsh-5"}));
     EXPECT_EQ(got.out, zsh_not_installed);
     EXPECT_EQ(got.status, 0);
@@ -342,7 +333,7 @@ TEST(hostile_database, rows_still_only_in_the_wal_file_are_seen) {
     // A writer that ends without a checkpoint leaves its last commit in -wal.
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
-    const std::unique_ptr<sqlite3, connection_closer> writer(raw);
+    const fixture::connection writer(raw);
     ASSERT_EQ(sqlite3_db_config(writer.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr),
               SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(writer.get(),

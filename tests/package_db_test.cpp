@@ -94,22 +94,13 @@ TEST_F(lookup_installed_version_test, never_changes_a_rollback_journal_database)
         << "no journal or other file was left beside it";
 }
 
-struct connection_closer {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-
 TEST_F(lookup_installed_version_test, a_database_locked_by_a_writer_is_absent_at_once) {
     for (const char* mode : {"DELETE", "WAL"}) {
         std::filesystem::remove(db);
         fixture::run_sql(db, std::string("PRAGMA journal_mode = ") + mode +
                                  "; CREATE TABLE packages (name TEXT, version TEXT);"
                                  "INSERT INTO packages VALUES ('zsh', '5.9');");
-        sqlite3* raw = nullptr;
-        ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
-        const std::unique_ptr<sqlite3, connection_closer> writer(raw);
-        ASSERT_EQ(sqlite3_exec(writer.get(), "BEGIN EXCLUSIVE; UPDATE packages SET version = '6';",
-                               nullptr, nullptr, nullptr),
-                  SQLITE_OK);
+        const fixture::connection writer = fixture::begin_exclusive_write(db);
         // A rollback journal locks readers out; WAL lets them read the last commit.
         const std::optional<std::string> expected =
             std::string(mode) == "WAL" ? std::optional<std::string>("5.9") : std::nullopt;

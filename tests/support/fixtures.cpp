@@ -88,6 +88,21 @@ void run_sql(const std::filesystem::path& database, const std::string& sql) {
     ASSERT_EQ(rc, SQLITE_OK) << message;
 }
 
+void connection_closer::operator()(sqlite3* db) const {
+    sqlite3_close(db);
+}
+
+connection begin_exclusive_write(const std::filesystem::path& database) {
+    sqlite3* raw = nullptr;
+    sqlite3_open(database.c_str(), &raw);
+    connection writer(raw);
+    EXPECT_EQ(sqlite3_exec(writer.get(), "BEGIN EXCLUSIVE; UPDATE packages SET version = '6';",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(writer.get());
+    return writer;
+}
+
 void make_package_db(const std::filesystem::path& database, const std::string& inserts) {
     run_sql(database, read_source_file("tests/data/pkg-schema.sql") + inserts);
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+struct sqlite3;
+
 namespace fixture {
 
 std::filesystem::path source_dir();
@@ -57,6 +59,16 @@ using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
 // An unnamed file holding content, positioned at its start.
 file_handle stream_with(std::string_view content);
+
+struct connection_closer {
+    void operator()(sqlite3* db) const;
+};
+using connection = std::unique_ptr<sqlite3, connection_closer>;
+
+// A writer in the middle of an exclusive transaction on a database with a
+// packages table (it has changed every version to "6"): readers of a
+// rollback-journal database are locked out until it commits or goes.
+connection begin_exclusive_write(const std::filesystem::path& database);
 
 // Runs SQL against a database file, creating it; fails the test on error.
 void run_sql(const std::filesystem::path& database, const std::string& sql);
