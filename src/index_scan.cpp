@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <unistd.h>
@@ -102,6 +103,10 @@ constexpr std::array<unsigned char, 256> fold = make_fold_table();
 // Below this length a haystack is searched by a plain loop.
 constexpr std::size_t short_haystack = 48;
 
+// From this length on a needle is searched for in linear time: comparing it
+// whole at every candidate could cost its length times the haystack's.
+constexpr std::size_t long_needle = 32;
+
 bool equal_ignoring_case(const char* a, const char* b, std::size_t length) {
     for (std::size_t i = 0; i < length; ++i) {
         if (fold[static_cast<unsigned char>(a[i])] != fold[static_cast<unsigned char>(b[i])]) {
@@ -116,6 +121,107 @@ const char* find_byte(const char* from, const char* last, unsigned char byte) {
         std::memchr(from, byte, static_cast<std::size_t>(last - from) + 1));
 }
 
+unsigned char folded(std::string_view text, std::ptrdiff_t i) {
+    return fold[static_cast<unsigned char>(text[static_cast<std::size_t>(i)])];
+}
+
+// The start of the maximal suffix of the needle minus one, and its period,
+// under the byte order (or its reverse): the critical factorization of the
+// Two-Way algorithm (Crochemore and Perrin), on case-folded bytes.
+std::ptrdiff_t maximal_suffix(std::string_view x, bool reversed, std::ptrdiff_t& period) {
+    const auto m = static_cast<std::ptrdiff_t>(x.size());
+    std::ptrdiff_t start = -1;
+    std::ptrdiff_t j = 0;
+    std::ptrdiff_t k = 1;
+    period = 1;
+    while (j + k < m) {
+        const unsigned char a = folded(x, j + k);
+        const unsigned char b = folded(x, start + k);
+        if (reversed ? a > b : a < b) {
+            j += k;
+            k = 1;
+            period = j - start;
+        } else if (a == b) {
+            if (k != period) {
+                ++k;
+            } else {
+                j += period;
+                k = 1;
+            }
+        } else {
+            start = j;
+            j = start + 1;
+            k = period = 1;
+        }
+    }
+    return start;
+}
+
+// Two-Way string matching: linear in the haystack whatever the needle.
+bool two_way_search(std::string_view y, std::string_view x) {
+    const auto m = static_cast<std::ptrdiff_t>(x.size());
+    const auto n = static_cast<std::ptrdiff_t>(y.size());
+    std::ptrdiff_t p = 0;
+    std::ptrdiff_t q = 0;
+    const std::ptrdiff_t i_forward = maximal_suffix(x, false, p);
+    const std::ptrdiff_t i_reversed = maximal_suffix(x, true, q);
+    const std::ptrdiff_t ell = std::max(i_forward, i_reversed);
+    std::ptrdiff_t per = i_forward > i_reversed ? p : q;
+
+    const auto same = [&](std::ptrdiff_t needle_at, std::ptrdiff_t hay_at) {
+        return folded(x, needle_at) == folded(y, hay_at);
+    };
+    bool periodic = true;
+    for (std::ptrdiff_t i = 0; i <= ell && periodic; ++i) {
+        periodic = i + per < m && folded(x, i) == folded(x, i + per);
+    }
+    std::ptrdiff_t j = 0;
+    if (periodic) {
+        std::ptrdiff_t memory = -1;
+        while (j <= n - m) {
+            std::ptrdiff_t i = std::max(ell, memory) + 1;
+            while (i < m && same(i, i + j)) {
+                ++i;
+            }
+            if (i >= m) {
+                i = ell;
+                while (i > memory && same(i, i + j)) {
+                    --i;
+                }
+                if (i <= memory) {
+                    return true;
+                }
+                j += per;
+                memory = m - per - 1;
+            } else {
+                j += i - ell;
+                memory = -1;
+            }
+        }
+    } else {
+        per = std::max(ell + 1, m - ell - 1) + 1;
+        while (j <= n - m) {
+            std::ptrdiff_t i = ell + 1;
+            while (i < m && same(i, i + j)) {
+                ++i;
+            }
+            if (i >= m) {
+                i = ell;
+                while (i >= 0 && same(i, i + j)) {
+                    --i;
+                }
+                if (i < 0) {
+                    return true;
+                }
+                j += per;
+            } else {
+                j += i - ell;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 bool contains_ignoring_case(std::string_view haystack, std::string_view needle) {
@@ -124,6 +230,9 @@ bool contains_ignoring_case(std::string_view haystack, std::string_view needle) 
     }
     if (haystack.size() < needle.size()) {
         return false;
+    }
+    if (needle.size() >= long_needle) {
+        return two_way_search(haystack, needle);
     }
     const std::size_t rest = needle.size() - 1;
     if (haystack.size() < short_haystack) {

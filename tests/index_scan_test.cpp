@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -140,6 +141,47 @@ TEST(contains_ignoring_case, agrees_with_strcasestr_on_random_text) {
                   strcasestr(haystack.c_str(), needle.c_str()) != nullptr)
             << "'" << needle << "' in '" << haystack << "'";
     }
+}
+
+// Long needles go through a linear-time search; over a tiny alphabet they are
+// periodic, the case that search has to get right, and half of them are cut
+// from the haystack (with their case changed) so that matches are common.
+TEST(contains_ignoring_case, agrees_with_strcasestr_on_long_periodic_needles) {
+    std::mt19937 random(1995); // NOLINT(cert-msc32-c,cert-msc51-cpp): repeatable on purpose
+    const std::string alphabet = "aAb";
+    const auto below = [&](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
+    for (int i = 0; i < 20000; ++i) {
+        std::string haystack;
+        for (std::size_t k = below(400); k > 0; --k) {
+            haystack += alphabet[below(alphabet.size())];
+        }
+        std::string needle;
+        const std::size_t length = 32 + below(40);
+        if (below(2) == 0 && haystack.size() >= length) {
+            needle = haystack.substr(below(haystack.size() - length + 1), length);
+            for (char& ch : needle) {
+                ch = below(2) == 0 ? static_cast<char>(std::toupper(ch)) : ch;
+            }
+        } else {
+            for (std::size_t k = 0; k < length; ++k) {
+                needle += alphabet[below(alphabet.size())];
+            }
+        }
+        ASSERT_EQ(contains_ignoring_case(haystack, needle),
+                  strcasestr(haystack.c_str(), needle.c_str()) != nullptr)
+            << "'" << needle << "' in '" << haystack << "'";
+    }
+}
+
+// Comparing a long needle whole at every candidate would take hours here; a
+// hang shows as the test's timeout.
+TEST(contains_ignoring_case, stays_linear_on_a_hostile_needle) {
+    const std::string haystack(std::size_t{4} << 20, 'a');
+    EXPECT_FALSE(contains_ignoring_case(haystack, std::string(40000, 'A') + "b"));
+    EXPECT_TRUE(contains_ignoring_case(haystack + "b", std::string(40000, 'A') + "B"));
+    EXPECT_FALSE(contains_ignoring_case(haystack, "b" + std::string(40000, 'A')));
 }
 
 // --- matching ---
