@@ -3,6 +3,7 @@
 #   packaging_test.sh manpage SOURCE_DIR             the page lints clean and matches the help text
 #   packaging_test.sh install SOURCE_DIR BUILD_DIR   a DESTDIR install puts every file in place
 #   packaging_test.sh completion SOURCE_DIR          the bash completion offers the options
+#   packaging_test.sh demo SOURCE_DIR                the demo shows installed and other ports
 set -euo pipefail
 what=$1
 source_dir=$2
@@ -67,6 +68,15 @@ completion)
     if command -v zsh >/dev/null; then
         zsh -n "$source_dir/completions/_vandrel" || fail "the zsh completion does not parse"
     fi
+    ;;
+demo)
+    output=$("$source_dir/scripts/demo" zsh) || {
+        status=$?
+        [ $status -eq 125 ] && { echo "[  SKIPPED ] no private mount namespace here"; exit 0; }
+        fail "scripts/demo exited with $status"
+    }
+    grep -q '^+ zsh-5\.9_5 (/usr/ports/shells/zsh)$' <<<"$output" || fail "no installed port marked +"
+    grep -q '^- zsh-completions-' <<<"$output" || fail "no other port marked -"
     ;;
 *)
     fail "unknown check $what"
