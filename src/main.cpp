@@ -126,10 +126,13 @@ int search(const search_options& options, const char* search_term) {
     scan_counters counters;
     const scan_outcome outcome = scan_index(index.get(), options, search_term, counters);
     switch (outcome.status) {
-    case scan_status::read_error:
-        // The results printed so far stay, but no counts: the search is incomplete.
+    case scan_status::read_error: {
+        // The results printed so far stay, ahead of the message, but no
+        // counts: the search is incomplete.
+        const int status = finish_output(exit_failure);
         std::fprintf(stderr, "Could not read %s\n", index_path.c_str());
-        return finish_output(exit_failure);
+        return status;
+    }
     case scan_status::write_error:
         return finish_output(exit_failure, outcome.error);
     case scan_status::complete:

@@ -206,6 +206,18 @@ TEST(hostile_index, a_fifo_is_read_like_a_file) {
     EXPECT_EQ(from_fifo.status, 0);
 }
 
+// Reading a process's own memory file at offset 0 fails (EIO): a real read
+// error part-way through the scan, which must not pass for the end of the file.
+TEST(hostile_index, a_read_error_fails_the_run_without_counts) {
+    const fixture::sample_system system;
+    fs::remove(system.ports() / "INDEX-15");
+    fs::create_symlink("/proc/self/mem", system.ports() / "INDEX-15");
+    SANDBOX_RUN(got, system.setup(), command({"-r", "zsh"}));
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err, "Could not read /usr/ports/INDEX-15\n");
+    EXPECT_EQ(got.status, 1);
+}
+
 TEST(hostile_index, a_file_the_user_cannot_read_is_not_opened) {
     if (!is_root()) {
         GTEST_SKIP() << "needs real root to run the search as nobody";
