@@ -3,9 +3,9 @@
 // the median wall time and the peak resident memory of each, then the ratios
 // asked for.
 //
-//   bench_driver SPEC_FILE
+//   bench_driver PLAN_FILE
 //
-// SPEC_FILE lines, fields separated by tabs:
+// PLAN_FILE lines, fields separated by tabs:
 //   runs        N
 //   command     LABEL  PROGRAM  ARG...        (an empty field is an empty argument)
 //   ratio       TITLE  A  B  TARGET           min(A) / min(B), for a target "at most TARGET"
@@ -89,15 +89,15 @@ double median(command c) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::cerr << "usage: bench_driver SPEC_FILE\n";
+        std::cerr << "usage: bench_driver PLAN_FILE\n";
         return 2;
     }
-    std::ifstream spec(argv[1]);
+    std::ifstream plan(argv[1]);
     int runs = 10;
     std::vector<command> commands;
     std::vector<std::vector<std::string>> reports;
     std::string line;
-    while (std::getline(spec, line)) {
+    while (std::getline(plan, line)) {
         if (line.empty() || line[0] == '#') {
             continue;
         }
