@@ -2,6 +2,7 @@
 // the sample index's lines (real-shaped, 13 fields).
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -12,6 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include "index_scan.h"
+#include "platform.h"
 #include "port_entry.h"
 
 namespace {
@@ -37,19 +39,43 @@ std::int64_t bytes_of(const std::vector<std::string>& lines) {
     return total;
 }
 
+// The sample index as the scan holds it: the lines one after another.
+const std::string& sample_text() {
+    static const std::string text = [] {
+        std::string all;
+        for (const std::string& line : sample_lines()) {
+            all += line;
+            all += '\n';
+        }
+        return all;
+    }();
+    return text;
+}
+
+// What the scan does with the bytes of one read: find the delimiters, then
+// reset, split and release an entry per line; after_split sees each entry.
+template <typename AfterSplit>
+void split_text(const std::string& text, std::vector<std::uint64_t>& masks, port_entry& entry,
+                AfterSplit after_split) {
+    best_delimiter_finder()(text.data(), text.size(), masks.data());
+    delimiter_cursor cursor(text.data(), masks.data(), 0, text.size());
+    while (cursor.position() != cursor.end()) {
+        port_entry_reset(entry);
+        parse_index_line(entry, cursor);
+        after_split(entry);
+        port_entry_release(entry);
+    }
+}
+
 void split_lines(benchmark::State& state) {
-    const auto& lines = sample_lines();
+    const std::string& text = sample_text();
+    std::vector<std::uint64_t> masks((text.size() + 63) / 64);
     port_entry entry;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
-        for (const std::string& line : lines) {
-            port_entry_reset(entry);
-            parse_index_line(entry, line.c_str());
-            benchmark::DoNotOptimize(entry);
-            port_entry_release(entry);
-        }
+        split_text(text, masks, entry, [](port_entry& e) { benchmark::DoNotOptimize(e); });
     }
-    state.SetBytesProcessed(state.iterations() * bytes_of(lines));
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(lines.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(sample_lines().size()));
 }
 BENCHMARK(split_lines);
 
@@ -57,36 +83,52 @@ BENCHMARK(split_lines);
 // owned its fields would; the strings keep their capacity across lines, so this
 // is the cheapest form of copying.
 void split_lines_and_copy_fields(benchmark::State& state) {
-    const auto& lines = sample_lines();
+    const std::string& text = sample_text();
+    std::vector<std::uint64_t> masks((text.size() + 63) / 64);
     port_entry entry;
     std::array<std::string, 11> copies;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
-        for (const std::string& line : lines) {
-            port_entry_reset(entry);
-            parse_index_line(entry, line.c_str());
+        split_text(text, masks, entry, [&copies](const port_entry& e) {
             const std::optional<std::string_view> fields[] = {
-                entry.full_name,  entry.name,          entry.version,    entry.path,
-                entry.prefix,     entry.comment,       entry.descr_file, entry.maintainer,
-                entry.categories, entry.build_depends, entry.run_depends};
+                e.full_name,  e.name,       e.version,    e.path,          e.prefix,     e.comment,
+                e.descr_file, e.maintainer, e.categories, e.build_depends, e.run_depends};
             for (std::size_t i = 0; i < copies.size(); ++i) {
                 if (fields[i]) {
                     copies[i].assign(*fields[i]);
                 }
             }
             benchmark::DoNotOptimize(copies);
-            port_entry_release(entry);
-        }
+        });
     }
-    state.SetBytesProcessed(state.iterations() * bytes_of(lines));
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(lines.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(sample_lines().size()));
 }
 BENCHMARK(split_lines_and_copy_fields);
+
+// Finding the delimiters alone, with each finder this processor runs (0 is
+// the plain loop).
+void find_delimiters(benchmark::State& state) {
+    const std::string& text = sample_text();
+    std::vector<std::uint64_t> masks((text.size() + 63) / 64);
+    const auto finders = usable_delimiter_finders();
+    const auto which = static_cast<std::size_t>(state.range(0));
+    if (which >= finders.size()) {
+        state.SkipWithError("this processor lacks that finder");
+        return;
+    }
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
+        finders[which](text.data(), text.size(), masks.data());
+        benchmark::DoNotOptimize(masks.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(find_delimiters)->DenseRange(0, 2);
 
 void match_lines(benchmark::State& state, search_options options, const char* term) {
     const auto& lines = sample_lines();
     std::vector<port_entry> entries(lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        parse_index_line(entries[i], lines[i].c_str());
+        parse_index_line(entries[i], lines[i]);
     }
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
         int found = 0;

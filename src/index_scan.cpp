@@ -9,83 +9,92 @@
 #include <unistd.h>
 
 #include "package_db.h"
+#include "platform.h"
 #include "result_output.h"
 
-line_reader::line_reader(int fd, std::size_t initial_capacity)
-    : fd_(fd), capacity_(std::max<std::size_t>(initial_capacity, 2)) {
-    buffer_.reset(static_cast<char*>(std::malloc(capacity_)));
-    if (!buffer_) {
+namespace {
+
+std::size_t masks_for(std::size_t bytes) {
+    return (bytes + 63) / 64;
+}
+
+// realloc for the reader's arrays (never to 0 bytes, which may free them);
+// throws when memory runs out.
+template <typename T> void grow(std::unique_ptr<T, free_deleter>& array, std::size_t bytes) {
+    void* larger = std::realloc(array.get(), std::max<std::size_t>(bytes, 1));
+    if (larger == nullptr) {
         throw std::bad_alloc();
     }
+    static_cast<void>(array.release());
+    array.reset(static_cast<T*>(larger));
+}
+
+} // namespace
+
+line_reader::line_reader(int fd, std::size_t initial_capacity)
+    : fd_(fd), capacity_(std::max<std::size_t>(initial_capacity, 1)) {
+    grow(buffer_, capacity_);
+    grow(masks_, masks_for(capacity_) * sizeof(std::uint64_t));
 }
 
 std::optional<std::string_view> line_reader::next() {
-    for (;;) {
-        char* const base = buffer_.get();
-        const std::size_t from = begin_ + scanned_;
-        if (from < end_) {
-            if (const void* newline = std::memchr(base + from, '\n', end_ - from)) {
-                const auto stop =
-                    static_cast<std::size_t>(static_cast<const char*>(newline) - base);
-                base[stop] = '\0';
-                const std::string_view line(base + begin_, stop - begin_);
-                begin_ = stop + 1;
-                scanned_ = 0;
-                return line;
+    return next([](delimiter_cursor& cursor) -> const char* {
+        for (;;) {
+            const char* stop = cursor.next();
+            if (stop == cursor.end()) {
+                return nullptr;
             }
-            scanned_ = end_ - begin_;
-        }
-        if (at_eof_) {
-            if (begin_ == end_) {
-                return std::nullopt;
+            if (*stop == '\n') {
+                return stop;
             }
-            base[end_] = '\0'; // there is always room for it
-            const std::string_view line(base + begin_, end_ - begin_);
-            begin_ = end_;
-            scanned_ = 0;
-            return line;
         }
-        if (!fill()) {
-            return std::nullopt;
-        }
-    }
+    });
 }
 
-// Makes room after the partial line at begin_ and reads once, always leaving
-// one byte free for the NUL after a last line that lacks its newline.
+bool line_reader::newline_after(std::size_t from) const {
+    return std::memchr(buffer_.get() + from, '\n', end_ - from) != nullptr;
+}
+
+// Moves the partial line at begin_ to the buffer's start, grows the buffer
+// when that line fills it, and reads once.
 bool line_reader::fill() {
+    cursor_stale_ = true;
+    std::size_t unchanged = end_; // bytes whose place, and so masks, stay
     if (begin_ > 0) {
         std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
         end_ -= begin_;
+        newline_free_ -= begin_;
         begin_ = 0;
+        unchanged = 0;
     }
-    if (end_ + 1 == capacity_) {
+    if (end_ == capacity_) {
         // A line longer than the buffer: double it. realloc may move the pages
         // rather than copy them, so a huge line costs about its own size.
         const std::size_t grown = capacity_ * 2;
-        char* larger = static_cast<char*>(std::realloc(buffer_.get(), grown));
-        if (larger == nullptr) {
-            throw std::bad_alloc();
-        }
-        static_cast<void>(buffer_.release());
-        buffer_.reset(larger);
+        grow(buffer_, grown);
+        grow(masks_, masks_for(grown) * sizeof(std::uint64_t));
         capacity_ = grown;
     }
     for (;;) {
-        const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - 1 - end_);
+        const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
         if (got > 0) {
             end_ += static_cast<std::size_t>(got);
-            return true;
+            break;
         }
         if (got == 0) {
             at_eof_ = true;
-            return true;
+            break;
         }
         if (errno != EINTR) {
             error_ = errno;
             return false;
         }
     }
+    // The block that held the old end was looked at with padding: redo it.
+    const std::size_t first_block = unchanged / 64;
+    best_delimiter_finder()(buffer_.get() + first_block * 64, end_ - first_block * 64,
+                            masks_.get() + first_block);
+    return true;
 }
 
 namespace {
@@ -302,9 +311,11 @@ scan_outcome scan_index(std::FILE* index, const search_options& options,
     // nothing may have been read through the stream before.
     line_reader reader(fileno(index));
     port_entry entry;
-    while (const std::optional<std::string_view> line = reader.next()) {
+    const auto split = [&entry](delimiter_cursor& line) {
         port_entry_reset(entry);
-        parse_index_line(entry, line->data());
+        return parse_index_line(entry, line);
+    };
+    while (reader.next(split)) {
         const int found = match_entry(entry, options, search_term);
         counters.matches += static_cast<std::uint64_t>(found);
         if (found > 0) {

@@ -1,4 +1,5 @@
-// The one place where FreeBSD and the development systems differ.
+// The one place where FreeBSD and the development systems differ, and where
+// the code depends on the processor.
 //
 // FreeBSD answers the kernel's release through sysctlbyname(3). Elsewhere a
 // stand-in with the same signature and size protocol answers the one name the
@@ -6,6 +7,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #if defined(__FreeBSD__)
 // sys/sysctl.h wants sys/types.h first.
@@ -33,3 +36,17 @@ inline constexpr char getopt_posix_prefix[] = "+";
 #else
 inline constexpr char getopt_posix_prefix[] = "";
 #endif
+
+// Finding the bytes that can end an index token ("|", the newline, NUL) in a
+// run of bytes, 64 at a time: masks[i] gets bit j set when byte 64 * i + j
+// is one of them. A last, partial block reads as if NULs filled it, so that
+// nothing past the run is read. masks must have room for (size + 63) / 64.
+using delimiter_finder = void (*)(const char* bytes, std::size_t size, std::uint64_t* masks);
+
+// The fastest finder this processor runs: AVX2 where an x86-64 processor has
+// it, else SSE2, which they all have; NEON on 64-bit ARM; elsewhere eight
+// bytes at a time in a 64-bit word.
+delimiter_finder best_delimiter_finder() noexcept;
+
+// Every finder this processor runs, the 64-bit word one first.
+std::vector<delimiter_finder> usable_delimiter_finders();

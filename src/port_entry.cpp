@@ -2,6 +2,9 @@
 
 #include <array>
 #include <cstring>
+#include <vector>
+
+#include "platform.h"
 
 namespace {
 
@@ -20,6 +23,19 @@ void clear(port_entry& entry) {
     entry.installed_version.reset();
 }
 
+// Splits a present first field at its last hyphen, if that isn't its first byte.
+void split_first_field(std::string_view field, std::optional<std::string_view>& name,
+                       std::optional<std::string_view>& version) {
+    const auto* hyphen = static_cast<const char*>(memrchr(field.data(), '-', field.size()));
+    if (hyphen != nullptr && hyphen != field.data()) {
+        const auto at = static_cast<std::size_t>(hyphen - field.data());
+        name = std::string_view(field.data(), at);
+        version = std::string_view(hyphen + 1, field.size() - at - 1);
+    } else {
+        name = field;
+    }
+}
+
 } // namespace
 
 void port_entry_reset(port_entry& entry) {
@@ -36,15 +52,7 @@ void split_name_version(std::optional<std::string_view> full_name,
     std::optional<std::string_view> name_part;
     std::optional<std::string_view> version_part;
     if (full_name) {
-        const std::string_view field = *full_name;
-        const auto* hyphen = static_cast<const char*>(memrchr(field.data(), '-', field.size()));
-        if (hyphen != nullptr && hyphen != field.data()) {
-            const auto at = static_cast<std::size_t>(hyphen - field.data());
-            name_part = field.substr(0, at);
-            version_part = field.substr(at + 1);
-        } else {
-            name_part = field;
-        }
+        split_first_field(*full_name, name_part, version_part);
     }
     if (name != nullptr) {
         *name = name_part;
@@ -54,20 +62,37 @@ void split_name_version(std::optional<std::string_view> full_name,
     }
 }
 
-void parse_index_line(port_entry& entry, const char* line) {
-    const char* cursor = line;
-    for (const auto field : token_fields) {
-        while (*cursor == '|') {
-            ++cursor;
+const char* parse_index_line(port_entry& entry, delimiter_cursor& line_cursor) {
+    // A local copy whose state the compiler can keep in registers.
+    delimiter_cursor cursor = line_cursor;
+    const char* token = cursor.position();
+    const char* stop = nullptr;
+    std::size_t filled = 0;
+    for (;;) {
+        stop = cursor.next();
+        if (stop != token) { // two separators in a row make no token
+            entry.*token_fields[filled++] =
+                std::string_view(token, static_cast<std::size_t>(stop - token));
         }
-        if (*cursor == '\0') {
+        if (stop == cursor.end() || *stop != '|' || filled == token_fields.size()) {
             break;
         }
-        // The token ends at the next separator or at the line's end, which is
-        // its first NUL byte.
-        const char* const token_end = strchrnul(cursor, '|');
-        entry.*field = std::string_view(cursor, static_cast<std::size_t>(token_end - cursor));
-        cursor = token_end;
+        token = stop + 1;
     }
-    split_name_version(entry.full_name, &entry.name, &entry.version);
+    // After the ninth token, or at a NUL, only the newline still matters.
+    while (stop != cursor.end() && *stop != '\n') {
+        stop = cursor.next();
+    }
+    line_cursor = cursor;
+    if (entry.full_name) {
+        split_first_field(*entry.full_name, entry.name, entry.version);
+    }
+    return stop == cursor.end() ? nullptr : stop;
+}
+
+void parse_index_line(port_entry& entry, std::string_view line) {
+    std::vector<std::uint64_t> masks((line.size() + 63) / 64);
+    best_delimiter_finder()(line.data(), line.size(), masks.data());
+    delimiter_cursor cursor(line.data(), masks.data(), 0, line.size());
+    parse_index_line(entry, cursor);
 }

@@ -5,6 +5,9 @@
 // dependencies, and four more fields that nothing here uses.
 #pragma once
 
+#include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,12 +35,73 @@ struct port_entry {
 // Sets all twelve fields absent.
 void port_entry_reset(port_entry& entry);
 
-// Fills a reset entry from one NUL-terminated line (without its newline), so
-// that a NUL byte inside the line ends what is split. The line is cut at "|"
-// into tokens, a token being a maximal run of other bytes, so that empty
-// fields are skipped and later fields move up. Tokens 1 to 9 fill the entry;
-// the rest is ignored.
-void parse_index_line(port_entry& entry, const char* line);
+// Walks a run of bytes and hands out, in order, every byte that can end an
+// index token: "|", the newline and NUL. The bytes were looked at beforehand,
+// 64 at a time, by a delimiter_finder (see platform.h), so that one pass over
+// them finds both a line's fields and its end.
+class delimiter_cursor {
+public:
+    // bytes[begin, end) are walked; masks are a finder's for bytes[0, end).
+    delimiter_cursor(const char* bytes, const std::uint64_t* masks, std::size_t begin,
+                     std::size_t end) noexcept
+        : bytes_(bytes), masks_(masks), end_(end), block_(begin / block_size), position_(begin),
+          mask_(begin < end ? masks[block_] & (~std::uint64_t{0} << (begin % block_size)) : 0) {}
+
+    // The next delimiter from the current position on, which then moves past
+    // it; end() when no delimiter is left.
+    const char* next() noexcept {
+        while (mask_ == 0) {
+            ++block_;
+            if (block_ * block_size >= end_) {
+                return at_end();
+            }
+            mask_ = masks_[block_];
+        }
+        const std::size_t at =
+            block_ * block_size + static_cast<std::size_t>(std::countr_zero(mask_));
+        mask_ &= mask_ - 1;
+        if (at >= end_) { // a NUL of the padding, or a byte not to be walked
+            return at_end();
+        }
+        position_ = at + 1;
+        return bytes_ + at;
+    }
+
+    // Where the next search starts: just past the last delimiter handed out.
+    [[nodiscard]] const char* position() const noexcept { return bytes_ + position_; }
+    [[nodiscard]] const char* end() const noexcept { return bytes_ + end_; }
+
+private:
+    static constexpr std::size_t block_size = 64;
+
+    const char* at_end() noexcept {
+        mask_ = 0;
+        block_ = end_ / block_size;
+        position_ = end_;
+        return end();
+    }
+
+    const char* bytes_;
+    const std::uint64_t* masks_;
+    std::size_t end_;
+    std::size_t block_;    // the block that mask_ describes
+    std::size_t position_; // where the next search starts
+    std::uint64_t mask_;   // delimiters of that block not yet handed out
+};
+
+// Fills a reset entry from the line that starts at the cursor's position and
+// leaves the cursor past the line's newline. Returns that newline, or nullptr
+// when the bytes end first; the split then holds what the bytes held.
+//
+// The line is cut at "|" into tokens, a token being a maximal run of other
+// bytes, so that empty fields are skipped and later fields move up. Tokens 1
+// to 9 fill the entry; the rest is ignored. A NUL byte ends what is split of
+// the line, but not the line.
+const char* parse_index_line(port_entry& entry, delimiter_cursor& cursor);
+
+// The same for one line given whole (its first newline, if any, ends it),
+// finding its delimiters first: for tests and single lines, not for a scan.
+void parse_index_line(port_entry& entry, std::string_view line);
 
 // Splits a first field at its last hyphen. Without a hyphen after the first
 // byte the name is the whole field and the version absent; a trailing hyphen

@@ -1,11 +1,15 @@
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "platform.h"
 #include "port_entry.h"
 
+using namespace std::string_literals;
 using namespace std::string_view_literals;
 using field = std::optional<std::string_view>;
 
@@ -72,7 +76,7 @@ TEST_P(parse_index_line_test, fills_the_fields_from_the_tokens) {
     port_entry entry;
     port_entry_reset(entry);
     const std::string line_text(c.line);
-    parse_index_line(entry, line_text.c_str());
+    parse_index_line(entry, line_text);
     EXPECT_EQ(fields_of(entry), c.expected) << c.label;
     EXPECT_FALSE(entry.installed_version);
 }
@@ -93,6 +97,12 @@ const line_fields zsh_fields = {"zsh-5.9_5"sv,
                                 "shells"sv,
                                 "autoconf-2.72 gmake-4.4.1"sv,
                                 "libiconv-1.17_1 pcre2-10.44"sv};
+
+// Separators, a run of them and a NUL on either side of the 64-byte blocks
+// the delimiters are found in.
+const std::string across_blocks = "big-2.0|" + std::string(100, 'p') + "||" + std::string(63, 'q') +
+                                  "|" + std::string(64, 'r') + "|x";
+const std::string nul_in_second_block = std::string(70, 'a') + '\0' + "|b";
 
 INSTANTIATE_TEST_SUITE_P(
     lines, parse_index_line_test,
@@ -118,20 +128,69 @@ INSTANTIATE_TEST_SUITE_P(
             "an empty eighth field puts the ninth and tenth in the lists",
             "a-1|b|c|d|e|f|g||run|www|x",
             {"a-1"sv, "a"sv, "1"sv, "b"sv, "c"sv, "d"sv, "e"sv, "f"sv, "g"sv, "run"sv, "www"sv}},
+        line_case{"fields across 64-byte blocks",
+                  across_blocks,
+                  {"big-2.0"sv, "big"sv, "2.0"sv, std::string_view(across_blocks).substr(8, 100),
+                   std::string_view(across_blocks).substr(110, 63),
+                   std::string_view(across_blocks).substr(174, 64), "x"sv}},
+        line_case{"a NUL in a later block",
+                  nul_in_second_block,
+                  {std::string_view(nul_in_second_block).substr(0, 70),
+                   std::string_view(nul_in_second_block).substr(0, 70)}},
+        line_case{"a newline ends the line", "a-1|b\nc|d", {"a-1"sv, "a"sv, "1"sv, "b"sv}},
         line_case{"0xFF is ordinary content",
                   "\xff\xfe-1|p",
                   {"\xff\xfe-1"sv, "\xff\xfe"sv, "1"sv, "p"sv}}));
 
+// One cursor over several lines, as the scan walks what it has read: each
+// split ends at its own newline, after thirteen fields, an empty line or a
+// NUL alike, and a last line without one ends at the bytes' end.
+TEST(parse_index_line, walks_line_after_line_and_returns_each_newline) {
+    const std::string text =
+        std::string(thirteen_fields) + "\n\nx-1|a\0b|c\n"s + std::string(90, 'b') + "-2|q|r\nc-3|s";
+    std::vector<std::uint64_t> masks((text.size() + 63) / 64);
+    best_delimiter_finder()(text.data(), text.size(), masks.data());
+    delimiter_cursor cursor(text.data(), masks.data(), 0, text.size());
+
+    struct step {
+        field full_name;
+        field path;
+        bool has_newline;
+    };
+    const step steps[] = {{"zsh-5.9_5"sv, "/usr/ports/shells/zsh"sv, true},
+                          {std::nullopt, std::nullopt, true},
+                          {"x-1"sv, "a"sv, true},
+                          {std::string_view(text).substr(text.find("bbb"), 92), "q"sv, true},
+                          {"c-3"sv, "s"sv, false}};
+    std::size_t line_start = 0;
+    for (const step& expected : steps) {
+        port_entry entry;
+        port_entry_reset(entry);
+        ASSERT_EQ(cursor.position(), text.data() + line_start);
+        const char* newline = parse_index_line(entry, cursor);
+        EXPECT_EQ(entry.full_name, expected.full_name);
+        EXPECT_EQ(entry.path, expected.path);
+        if (!expected.has_newline) {
+            EXPECT_EQ(newline, nullptr);
+            EXPECT_EQ(cursor.position(), cursor.end());
+            break;
+        }
+        const std::size_t at = text.find('\n', line_start);
+        ASSERT_EQ(newline, text.data() + at);
+        line_start = at + 1;
+    }
+}
+
 TEST(port_entry, reset_and_release_leave_every_field_absent) {
     port_entry entry;
     const std::string line_text(thirteen_fields);
-    parse_index_line(entry, line_text.c_str());
+    parse_index_line(entry, line_text);
     entry.installed_version = "5.9_4";
     port_entry_release(entry);
     EXPECT_EQ(fields_of(entry), line_fields{});
     EXPECT_FALSE(entry.installed_version);
 
-    parse_index_line(entry, line_text.c_str());
+    parse_index_line(entry, line_text);
     port_entry_reset(entry);
     EXPECT_EQ(fields_of(entry), line_fields{});
 }

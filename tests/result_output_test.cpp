@@ -26,7 +26,7 @@ TEST_P(printers_test, print_exact_bytes) {
     const print_case& c = GetParam();
     port_entry entry;
     const std::string line_text(c.line);
-    parse_index_line(entry, line_text.c_str());
+    parse_index_line(entry, line_text);
     if (c.installed != nullptr) {
         entry.installed_version = c.installed;
     }

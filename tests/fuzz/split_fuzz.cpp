@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "index_scan.h"
+#include "platform.h"
 #include "port_entry.h"
 
 namespace {
@@ -17,9 +18,10 @@ void require(bool condition) {
     }
 }
 
-// Tokens are maximal runs of bytes other than "|", up to the first NUL.
+// Tokens are maximal runs of bytes other than "|", up to the first NUL or
+// newline.
 std::vector<std::string_view> reference_tokens(std::string_view line) {
-    line = line.substr(0, line.find('\0'));
+    line = line.substr(0, line.find_first_of(std::string_view("\0\n", 2)));
     std::vector<std::string_view> tokens;
     std::size_t at = 0;
     while (at < line.size()) {
@@ -39,9 +41,26 @@ std::vector<std::string_view> reference_tokens(std::string_view line) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string line(reinterpret_cast<const char*>(data), size);
 
+    // Every delimiter finder finds what the others find.
+    static const std::vector<delimiter_finder> finders = usable_delimiter_finders();
+    std::vector<std::uint64_t> first((size + 63) / 64);
+    std::vector<std::uint64_t> other(first.size());
+    finders.front()(line.data(), size, first.data());
+    for (const delimiter_finder finder : finders) {
+        finder(line.data(), size, other.data());
+        require(other == first);
+    }
+
     port_entry entry;
     port_entry_reset(entry);
-    parse_index_line(entry, line.c_str());
+    delimiter_cursor cursor(line.data(), first.data(), 0, size);
+    const char* newline = parse_index_line(entry, cursor);
+    const std::size_t first_newline = line.find('\n');
+    require(first_newline == std::string::npos ? newline == nullptr
+                                               : newline == line.data() + first_newline);
+    if (newline != nullptr) {
+        require(cursor.position() == newline + 1);
+    }
     const std::vector<std::string_view> tokens = reference_tokens(line);
     const std::optional<std::string_view> fields[] = {
         entry.full_name,  entry.path,       entry.prefix,        entry.comment,    entry.descr_file,
