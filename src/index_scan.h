@@ -58,7 +58,7 @@ struct free_deleter {
 // the same pass.
 class line_reader {
 public:
-    explicit line_reader(int fd, std::size_t initial_capacity = std::size_t{128} * 1024);
+    explicit line_reader(int fd, std::size_t initial_capacity = std::size_t{256} * 1024);
 
     // Has split take the next line and returns that line without its newline,
     // valid until the next call; nullopt at the end of the file or on a read
