@@ -1,7 +1,7 @@
 // Times commands side by side: every round runs each command once, in turn,
-// so that the machine's noise hits all of them alike. Reports the minimum and
-// the median wall time and the peak resident memory of each, then the ratios
-// asked for.
+// so that the machine's noise hits all of them alike; a first round, not
+// counted, warms the caches. Reports the minimum and the median wall time and
+// the peak resident memory of each, then the ratios asked for.
 //
 //   bench_driver PLAN_FILE
 //
@@ -48,7 +48,7 @@ std::vector<std::string> split_tabs(const std::string& line) {
     return fields;
 }
 
-void run_once(command& c) {
+void run_once(command& c, bool counted = true) {
     std::vector<char*> argv;
     argv.reserve(c.argv.size() + 1);
     for (std::string& arg : c.argv) {
@@ -71,8 +71,10 @@ void run_once(command& c) {
         std::cerr << "bench_driver: " << c.label << " failed (status " << status << ")\n";
         std::exit(1);
     }
-    c.seconds.push_back(std::chrono::duration<double>(stop - start).count());
-    c.peak_kib = std::max(c.peak_kib, usage.ru_maxrss); // KiB on Linux and FreeBSD
+    if (counted) {
+        c.seconds.push_back(std::chrono::duration<double>(stop - start).count());
+        c.peak_kib = std::max(c.peak_kib, usage.ru_maxrss); // KiB on Linux and FreeBSD
+    }
 }
 
 double minimum(const command& c) {
@@ -113,6 +115,9 @@ int main(int argc, char** argv) {
     std::map<std::string, command*> by_label;
     for (command& c : commands) {
         by_label[c.label] = &c;
+    }
+    for (command& c : commands) {
+        run_once(c, false);
     }
     for (int round = 0; round < runs; ++round) {
         for (command& c : commands) {
