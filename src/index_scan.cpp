@@ -14,8 +14,9 @@
 
 namespace {
 
+// The masks a finder writes for so many bytes, the closing one included.
 std::size_t masks_for(std::size_t bytes) {
-    return (bytes + 63) / 64;
+    return (bytes + 63) / 64 + 1;
 }
 
 // realloc for the reader's arrays (never to 0 bytes, which may free them);

@@ -89,7 +89,7 @@ private:
     std::size_t newline_free_ = 0; // bytes from begin_ up to here hold no newline
     std::size_t end_ = 0;          // end of the bytes read so far
     // Walks the bytes read so far from line to line; made afresh after a read.
-    delimiter_cursor cursor_{nullptr, nullptr, 0, 0};
+    delimiter_cursor cursor_;
     bool cursor_stale_ = true;
     bool at_eof_ = false;
     int error_ = 0;

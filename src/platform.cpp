@@ -13,8 +13,8 @@ namespace {
 
 constexpr std::size_t block_size = 64;
 
-// Runs block_masks over every whole block, and over a NUL-padded copy of the
-// last, partial one.
+// Runs block_masks over every whole block and over a NUL-padded copy of the
+// last, partial one, then closes the masks.
 template <typename BlockMask>
 void find_in_blocks(const char* bytes, std::size_t size, std::uint64_t* masks,
                     BlockMask block_mask) {
@@ -27,6 +27,7 @@ void find_in_blocks(const char* bytes, std::size_t size, std::uint64_t* masks,
         std::memcpy(padded, bytes + whole * block_size, rest);
         masks[whole] = block_mask(padded);
     }
+    masks[(size + block_size - 1) / block_size] = ~std::uint64_t{0};
 }
 
 // Eight bytes at a time in a 64-bit word, for processors without vector code
@@ -135,6 +136,7 @@ __attribute__((target("avx2"))) void find_delimiters_avx2(const char* bytes, std
         std::memcpy(padded, bytes + whole * block_size, rest);
         masks[whole] = delimiter_mask_avx2(padded);
     }
+    masks[(size + block_size - 1) / block_size] = ~std::uint64_t{0};
 }
 
 // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)

@@ -40,7 +40,9 @@ inline constexpr char getopt_posix_prefix[] = "";
 // Finding the bytes that can end an index token ("|", the newline, NUL) in a
 // run of bytes, 64 at a time: masks[i] gets bit j set when byte 64 * i + j
 // is one of them. A last, partial block reads as if NULs filled it, so that
-// nothing past the run is read. masks must have room for (size + 63) / 64.
+// nothing past the run is read. One more mask, with every bit set, follows
+// the last: whoever walks the masks meets it before their end. masks must have
+// room for (size + 63) / 64 + 1.
 using delimiter_finder = void (*)(const char* bytes, std::size_t size, std::uint64_t* masks);
 
 // The fastest finder this processor runs: AVX2 where an x86-64 processor has

@@ -41,26 +41,26 @@ void port_entry_reset(port_entry& entry);
 // them finds both a line's fields and its end.
 class delimiter_cursor {
 public:
-    // bytes[begin, end) are walked; masks are a finder's for bytes[0, end).
+    // bytes[begin, end) are walked; masks are a finder's for bytes[0, end),
+    // closing mask included.
     delimiter_cursor(const char* bytes, const std::uint64_t* masks, std::size_t begin,
                      std::size_t end) noexcept
         : bytes_(bytes), masks_(masks), end_(end), block_(begin / block_size), position_(begin),
-          mask_(begin < end ? masks[block_] & (~std::uint64_t{0} << (begin % block_size)) : 0) {}
+          mask_(masks[block_] & (~std::uint64_t{0} << (begin % block_size))) {}
+
+    // A walk of nothing.
+    delimiter_cursor() noexcept : delimiter_cursor("", closed, 0, 0) {}
 
     // The next delimiter from the current position on, which then moves past
     // it; end() when no delimiter is left.
     const char* next() noexcept {
-        while (mask_ == 0) {
-            ++block_;
-            if (block_ * block_size >= end_) {
-                return at_end();
-            }
-            mask_ = masks_[block_];
+        while (mask_ == 0) { // the closing mask stops this
+            mask_ = masks_[++block_];
         }
         const std::size_t at =
             block_ * block_size + static_cast<std::size_t>(std::countr_zero(mask_));
         mask_ &= mask_ - 1;
-        if (at >= end_) { // a NUL of the padding, or a byte not to be walked
+        if (at >= end_) { // padding, the closing mask, or a byte not to be walked
             return at_end();
         }
         position_ = at + 1;
@@ -73,10 +73,12 @@ public:
 
 private:
     static constexpr std::size_t block_size = 64;
+    static constexpr std::uint64_t closed[1] = {~std::uint64_t{0}};
 
+    // Stays on the closing mask, so that every later call ends here too.
     const char* at_end() noexcept {
-        mask_ = 0;
-        block_ = end_ / block_size;
+        block_ = (end_ + block_size - 1) / block_size;
+        mask_ = ~std::uint64_t{0};
         position_ = end_;
         return end();
     }

@@ -15,7 +15,8 @@ namespace {
 // The masks by their definition: a bit for each "|", newline and NUL, and for
 // each byte missing from a last, partial block.
 std::vector<std::uint64_t> defined_masks(const std::vector<char>& bytes) {
-    std::vector<std::uint64_t> masks((bytes.size() + 63) / 64, ~std::uint64_t{0});
+    // One more mask closes them, every bit set.
+    std::vector<std::uint64_t> masks((bytes.size() + 63) / 64 + 1, ~std::uint64_t{0});
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const char c = bytes[i];
         if (c != '|' && c != '\n' && c != '\0') {
