@@ -69,7 +69,7 @@ void split_text(const std::string& text, std::vector<std::uint64_t>& masks, port
 
 void split_lines(benchmark::State& state) {
     const std::string& text = sample_text();
-    std::vector<std::uint64_t> masks((text.size() + 63) / 64 + 1);
+    std::vector<std::uint64_t> masks(delimiter_masks_for(text.size()));
     port_entry entry;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
         split_text(text, masks, entry, [](port_entry& e) { benchmark::DoNotOptimize(e); });
@@ -84,7 +84,7 @@ BENCHMARK(split_lines);
 // is the cheapest form of copying.
 void split_lines_and_copy_fields(benchmark::State& state) {
     const std::string& text = sample_text();
-    std::vector<std::uint64_t> masks((text.size() + 63) / 64 + 1);
+    std::vector<std::uint64_t> masks(delimiter_masks_for(text.size()));
     port_entry entry;
     std::array<std::string, 11> copies;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
@@ -109,7 +109,7 @@ BENCHMARK(split_lines_and_copy_fields);
 // the plain loop).
 void find_delimiters(benchmark::State& state) {
     const std::string& text = sample_text();
-    std::vector<std::uint64_t> masks((text.size() + 63) / 64 + 1);
+    std::vector<std::uint64_t> masks(delimiter_masks_for(text.size()));
     const auto finders = usable_delimiter_finders();
     const auto which = static_cast<std::size_t>(state.range(0));
     if (which >= finders.size()) {

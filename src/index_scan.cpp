@@ -14,11 +14,6 @@
 
 namespace {
 
-// The masks a finder writes for so many bytes, the closing one included.
-std::size_t masks_for(std::size_t bytes) {
-    return (bytes + 63) / 64 + 1;
-}
-
 // realloc for the reader's arrays (never to 0 bytes, which may free them);
 // throws when memory runs out.
 template <typename T> void grow(std::unique_ptr<T, free_deleter>& array, std::size_t bytes) {
@@ -35,7 +30,7 @@ template <typename T> void grow(std::unique_ptr<T, free_deleter>& array, std::si
 line_reader::line_reader(int fd, std::size_t initial_capacity)
     : fd_(fd), capacity_(std::max<std::size_t>(initial_capacity, 1)) {
     grow(buffer_, capacity_);
-    grow(masks_, masks_for(capacity_) * sizeof(std::uint64_t));
+    grow(masks_, delimiter_masks_for(capacity_) * sizeof(std::uint64_t));
 }
 
 std::optional<std::string_view> line_reader::next() {
@@ -73,7 +68,7 @@ bool line_reader::fill() {
         // rather than copy them, so a huge line costs about its own size.
         const std::size_t grown = capacity_ * 2;
         grow(buffer_, grown);
-        grow(masks_, masks_for(grown) * sizeof(std::uint64_t));
+        grow(masks_, delimiter_masks_for(grown) * sizeof(std::uint64_t));
         capacity_ = grown;
     }
     for (;;) {

@@ -13,21 +13,28 @@ namespace {
 
 constexpr std::size_t block_size = 64;
 
-// Runs block_masks over every whole block and over a NUL-padded copy of the
-// last, partial one, then closes the masks.
+// Runs block_mask over a NUL-padded copy of the last, partial block, if any,
+// and closes the masks: what every finder does after its whole blocks.
 template <typename BlockMask>
-void find_in_blocks(const char* bytes, std::size_t size, std::uint64_t* masks,
-                    BlockMask block_mask) {
+void finish_blocks(const char* bytes, std::size_t size, std::uint64_t* masks,
+                   BlockMask block_mask) {
     const std::size_t whole = size / block_size;
-    for (std::size_t i = 0; i < whole; ++i) {
-        masks[i] = block_mask(bytes + i * block_size);
-    }
     if (const std::size_t rest = size % block_size; rest != 0) {
         char padded[block_size] = {};
         std::memcpy(padded, bytes + whole * block_size, rest);
         masks[whole] = block_mask(padded);
     }
-    masks[(size + block_size - 1) / block_size] = ~std::uint64_t{0};
+    masks[delimiter_masks_for(size) - 1] = ~std::uint64_t{0};
+}
+
+// Runs block_mask over every whole block, then finishes.
+template <typename BlockMask>
+void find_in_blocks(const char* bytes, std::size_t size, std::uint64_t* masks,
+                    BlockMask block_mask) {
+    for (std::size_t i = 0; i < size / block_size; ++i) {
+        masks[i] = block_mask(bytes + i * block_size);
+    }
+    finish_blocks(bytes, size, masks, block_mask);
 }
 
 // Eight bytes at a time in a 64-bit word, for processors without vector code
@@ -125,18 +132,14 @@ __attribute__((target("avx2"))) std::uint64_t delimiter_mask_avx2(const char* bl
     return mask;
 }
 
+// Its own loop over the whole blocks: find_in_blocks, compiled without AVX2,
+// couldn't inline the mask and would call it for every block.
 __attribute__((target("avx2"))) void find_delimiters_avx2(const char* bytes, std::size_t size,
                                                           std::uint64_t* masks) {
-    const std::size_t whole = size / block_size;
-    for (std::size_t i = 0; i < whole; ++i) {
+    for (std::size_t i = 0; i < size / block_size; ++i) {
         masks[i] = delimiter_mask_avx2(bytes + i * block_size);
     }
-    if (const std::size_t rest = size % block_size; rest != 0) {
-        char padded[block_size] = {};
-        std::memcpy(padded, bytes + whole * block_size, rest);
-        masks[whole] = delimiter_mask_avx2(padded);
-    }
-    masks[(size + block_size - 1) / block_size] = ~std::uint64_t{0};
+    finish_blocks(bytes, size, masks, delimiter_mask_avx2);
 }
 
 // NOLINTEND(cppcoreguidelines-pro-type-reinterpret-cast)

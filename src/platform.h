@@ -42,8 +42,13 @@ inline constexpr char getopt_posix_prefix[] = "";
 // is one of them. A last, partial block reads as if NULs filled it, so that
 // nothing past the run is read. One more mask, with every bit set, follows
 // the last: whoever walks the masks meets it before their end. masks must have
-// room for (size + 63) / 64 + 1.
+// room for delimiter_masks_for(size).
 using delimiter_finder = void (*)(const char* bytes, std::size_t size, std::uint64_t* masks);
+
+// How many masks a finder writes for so many bytes, the closing one included.
+constexpr std::size_t delimiter_masks_for(std::size_t size) noexcept {
+    return (size + 63) / 64 + 1;
+}
 
 // The fastest finder this processor runs: AVX2 where an x86-64 processor has
 // it, else SSE2, which they all have; NEON on 64-bit ARM; elsewhere eight

@@ -7,42 +7,24 @@
 
 #include <gtest/gtest.h>
 
+#include "delimiter_definition.h"
 #include "fixtures.h"
 #include "platform.h"
 
 namespace {
 
-// The masks by their definition: a bit for each "|", newline and NUL, and for
-// each byte missing from a last, partial block.
-std::vector<std::uint64_t> defined_masks(const std::vector<char>& bytes) {
-    // One more mask closes them, every bit set.
-    std::vector<std::uint64_t> masks((bytes.size() + 63) / 64 + 1, ~std::uint64_t{0});
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c != '|' && c != '\n' && c != '\0') {
-            masks[i / 64] &= ~(std::uint64_t{1} << (i % 64));
-        }
-    }
-    return masks;
-}
-
 // Every finder this machine runs (the vector ones too) over random runs of
-// bytes that mix the delimiters with near misses (0x7C and 0x0A with the high
-// bit set, 0xFF), at every length around the block size. The runs are
-// allocated at their exact size, so that the sanitizers catch a read past one.
+// bytes at every length around the block size; the sanitizers catch a read
+// past a run.
 TEST(delimiter_finders, agree_with_the_definition_and_read_nothing_past_the_run) {
     const std::vector<delimiter_finder> finders = usable_delimiter_finders();
     ASSERT_FALSE(finders.empty());
     EXPECT_NE(std::find(finders.begin(), finders.end(), best_delimiter_finder()), finders.end());
-    const char alphabet[] = {'|', '\n', '\0', 'a', ' ', '\xfc', '\x8a', '\xff', '\r'};
     std::mt19937 random(20261210); // NOLINT(cert-msc32-c,cert-msc51-cpp): repeatable on purpose
     for (const std::size_t size : {0, 1, 31, 32, 33, 63, 64, 65, 127, 128, 129, 200, 1000}) {
         for (int round = 0; round < 20; ++round) {
-            std::vector<char> bytes(size);
-            for (char& c : bytes) {
-                c = alphabet[random() % sizeof alphabet];
-            }
-            const std::vector<std::uint64_t> expected = defined_masks(bytes);
+            const std::vector<char> bytes = delimiter_definition::random_run(size, random);
+            const std::vector<std::uint64_t> expected = delimiter_definition::masks_of(bytes);
             for (std::size_t f = 0; f < finders.size(); ++f) {
                 std::vector<std::uint64_t> masks(expected.size());
                 finders[f](bytes.data(), bytes.size(), masks.data());

@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(parse_index_line, walks_line_after_line_and_returns_each_newline) {
     const std::string text =
         std::string(thirteen_fields) + "\n\nx-1|a\0b|c\n"s + std::string(90, 'b') + "-2|q|r\nc-3|s";
-    std::vector<std::uint64_t> masks((text.size() + 63) / 64 + 1);
+    std::vector<std::uint64_t> masks(delimiter_masks_for(text.size()));
     best_delimiter_finder()(text.data(), text.size(), masks.data());
     delimiter_cursor cursor(text.data(), masks.data(), 0, text.size());
 

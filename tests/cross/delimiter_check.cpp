@@ -8,23 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "delimiter_definition.h"
 #include "platform.h"
-
-namespace {
-
-std::vector<std::uint64_t> defined_masks(const std::vector<char>& bytes) {
-    // One more mask closes them, every bit set.
-    std::vector<std::uint64_t> masks((bytes.size() + 63) / 64 + 1, ~std::uint64_t{0});
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c != '|' && c != '\n' && c != '\0') {
-            masks[i / 64] &= ~(std::uint64_t{1} << (i % 64));
-        }
-    }
-    return masks;
-}
-
-} // namespace
 
 int main() {
     const std::vector<delimiter_finder> finders = usable_delimiter_finders();
@@ -36,16 +21,12 @@ int main() {
         std::puts("the best finder is not among the usable ones");
         return 1;
     }
-    const char alphabet[] = {'|', '\n', '\0', 'a', ' ', '\xfc', '\x8a', '\xff', '\r'};
     std::mt19937 random(20261210);
     int failures = 0;
     for (std::size_t size = 0; size <= 300; ++size) {
         for (int round = 0; round < 10; ++round) {
-            std::vector<char> bytes(size);
-            for (char& c : bytes) {
-                c = alphabet[random() % sizeof alphabet];
-            }
-            const std::vector<std::uint64_t> expected = defined_masks(bytes);
+            const std::vector<char> bytes = delimiter_definition::random_run(size, random);
+            const std::vector<std::uint64_t> expected = delimiter_definition::masks_of(bytes);
             for (std::size_t f = 0; f < finders.size(); ++f) {
                 std::vector<std::uint64_t> masks(expected.size());
                 finders[f](bytes.data(), bytes.size(), masks.data());

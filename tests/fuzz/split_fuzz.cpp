@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Every delimiter finder finds what the others find.
     static const std::vector<delimiter_finder> finders = usable_delimiter_finders();
-    std::vector<std::uint64_t> first((size + 63) / 64 + 1);
+    std::vector<std::uint64_t> first(delimiter_masks_for(size));
     std::vector<std::uint64_t> other(first.size());
     finders.front()(line.data(), size, first.data());
     for (const delimiter_finder finder : finders) {
