@@ -53,17 +53,16 @@ const std::string& sample_text() {
 }
 
 // What the scan does with the bytes of one read: find the delimiters, then
-// reset, split and release an entry per line; after_split sees each entry.
+// split an entry per line and reset it after; after_split sees each entry.
 template <typename AfterSplit>
 void split_text(const std::string& text, std::vector<std::uint64_t>& masks, port_entry& entry,
                 AfterSplit after_split) {
     best_delimiter_finder()(text.data(), text.size(), masks.data());
     delimiter_cursor cursor(text.data(), masks.data(), 0, text.size());
     while (cursor.position() != cursor.end()) {
-        port_entry_reset(entry);
         parse_index_line(entry, cursor);
         after_split(entry);
-        port_entry_release(entry);
+        port_entry_reset(entry);
     }
 }
 

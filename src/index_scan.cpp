@@ -280,6 +280,9 @@ bool contains_ignoring_case(std::string_view haystack, std::string_view needle) 
 
 int match_entry(const port_entry& entry, const search_options& options,
                 std::string_view search_term) {
+    if (!entry.full_name) {
+        return 0; // a line without a name is no port, whatever its other fields hold
+    }
     const auto found = [search_term](const std::optional<std::string_view>& field) {
         return field && contains_ignoring_case(*field, search_term) ? 1 : 0;
     };
@@ -307,10 +310,7 @@ scan_outcome scan_index(std::FILE* index, const search_options& options,
     // nothing may have been read through the stream before.
     line_reader reader(fileno(index));
     port_entry entry;
-    const auto split = [&entry](delimiter_cursor& line) {
-        port_entry_reset(entry);
-        return parse_index_line(entry, line);
-    };
+    const auto split = [&entry](delimiter_cursor& line) { return parse_index_line(entry, line); };
     while (reader.next(split)) {
         const int found = match_entry(entry, options, search_term);
         counters.matches += static_cast<std::uint64_t>(found);
@@ -324,7 +324,7 @@ scan_outcome scan_index(std::FILE* index, const search_options& options,
             }
         }
         ++counters.entries;
-        port_entry_release(entry);
+        port_entry_reset(entry); // no view outlives its line
         if (found > 0 && std::ferror(out) != 0) {
             // The reader is gone (a closed pipe with SIGPIPE ignored, a full
             // disk): stop here rather than fail every write to the end.

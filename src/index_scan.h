@@ -137,6 +137,7 @@ bool contains_ignoring_case(std::string_view haystack, std::string_view needle);
 // The number of searched fields (0 to 6) that hold the term: the full name
 // always; the comment, path, maintainer and both dependency lists as the
 // options ask. Prefix, description file and categories are never searched.
+// An entry without a first field never matches, not even the empty term.
 int match_entry(const port_entry& entry, const search_options& options,
                 std::string_view search_term);
 

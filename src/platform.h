@@ -37,7 +37,7 @@ inline constexpr char getopt_posix_prefix[] = "+";
 inline constexpr char getopt_posix_prefix[] = "";
 #endif
 
-// Finding the bytes that can end an index token ("|", the newline, NUL) in a
+// Finding the bytes that can end an index field ("|", the newline, NUL) in a
 // run of bytes, 64 at a time: masks[i] gets bit j set when byte 64 * i + j
 // is one of them. A last, partial block reads as if NULs filled it, so that
 // nothing past the run is read. One more mask, with every bit set, follows

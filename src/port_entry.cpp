@@ -8,20 +8,11 @@
 
 namespace {
 
-// Every field that views the line, in the order of the line's tokens.
-constexpr std::array<std::optional<std::string_view> port_entry::*, 9> token_fields = {
+// Every field that views the line, in the order of the line's fields.
+constexpr std::array<std::optional<std::string_view> port_entry::*, 9> line_fields = {
     &port_entry::full_name,  &port_entry::path,          &port_entry::prefix,
     &port_entry::comment,    &port_entry::descr_file,    &port_entry::maintainer,
     &port_entry::categories, &port_entry::build_depends, &port_entry::run_depends};
-
-void clear(port_entry& entry) {
-    for (const auto field : token_fields) {
-        (entry.*field).reset();
-    }
-    entry.name.reset();
-    entry.version.reset();
-    entry.installed_version.reset();
-}
 
 // Splits a present first field at its last hyphen, if that isn't its first byte.
 void split_first_field(std::string_view field, std::optional<std::string_view>& name,
@@ -39,11 +30,12 @@ void split_first_field(std::string_view field, std::optional<std::string_view>& 
 } // namespace
 
 void port_entry_reset(port_entry& entry) {
-    clear(entry);
-}
-
-void port_entry_release(port_entry& entry) {
-    clear(entry);
+    for (const auto field : line_fields) {
+        (entry.*field).reset();
+    }
+    entry.name.reset();
+    entry.version.reset();
+    entry.installed_version.reset();
 }
 
 void split_name_version(std::optional<std::string_view> full_name,
@@ -63,23 +55,23 @@ void split_name_version(std::optional<std::string_view> full_name,
 }
 
 const char* parse_index_line(port_entry& entry, delimiter_cursor& line_cursor) {
+    port_entry_reset(entry);
     // A local copy whose state the compiler can keep in registers.
     delimiter_cursor cursor = line_cursor;
-    const char* token = cursor.position();
+    const char* field = cursor.position();
     const char* stop = nullptr;
-    std::size_t filled = 0;
-    for (;;) {
+    for (std::size_t place = 0;; ++place) {
         stop = cursor.next();
-        if (stop != token) { // two separators in a row make no token
-            entry.*token_fields[filled++] =
-                std::string_view(token, static_cast<std::size_t>(stop - token));
+        if (stop != field) { // an empty field stays absent, and keeps its place
+            entry.*line_fields[place] =
+                std::string_view(field, static_cast<std::size_t>(stop - field));
         }
-        if (stop == cursor.end() || *stop != '|' || filled == token_fields.size()) {
+        if (stop == cursor.end() || *stop != '|' || place + 1 == line_fields.size()) {
             break;
         }
-        token = stop + 1;
+        field = stop + 1;
     }
-    // After the ninth token, or at a NUL, only the newline still matters.
+    // After the ninth field, or at a NUL, only the newline still matters.
     while (stop != cursor.end() && *stop != '\n') {
         stop = cursor.next();
     }

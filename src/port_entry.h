@@ -1,8 +1,10 @@
 // One line of the ports index, split into its fields.
 //
-// An index line is "|"-separated: name-version, port directory, prefix,
-// comment, description file, maintainer, categories, build dependencies, run
-// dependencies, and four more fields that nothing here uses.
+// An index line is "|"-separated, each field in its fixed place: name-version,
+// port directory, prefix, comment, description file, maintainer, categories,
+// build dependencies, run dependencies, and four more fields that nothing here
+// uses. Real lines often leave fields empty (a port with no build or run
+// dependencies), and an empty field keeps its place.
 #pragma once
 
 #include <bit>
@@ -14,9 +16,10 @@
 
 // The record of one index line. Every field but installed_version views the
 // line that was split into it and is valid only while that line is: the scan
-// resets, fills, tests, prints and releases the entry within one line. An
-// absent field is std::nullopt; the only empty string a line can produce is
-// the version of a first field that ends in a hyphen.
+// fills, tests, prints and resets the entry within one line. An absent field
+// is std::nullopt, whether the line left it empty or didn't reach it; the only
+// empty string a line can produce is the version of a first field that ends in
+// a hyphen.
 struct port_entry {
     std::optional<std::string_view> full_name;    // the first field whole
     std::optional<std::string_view> name;         // up to the last hyphen
@@ -32,11 +35,11 @@ struct port_entry {
     std::optional<std::string_view> run_depends;
 };
 
-// Sets all twelve fields absent.
+// Sets all twelve fields absent, dropping the views and the installed version.
 void port_entry_reset(port_entry& entry);
 
 // Walks a run of bytes and hands out, in order, every byte that can end an
-// index token: "|", the newline and NUL. The bytes were looked at beforehand,
+// index field: "|", the newline and NUL. The bytes were looked at beforehand,
 // 64 at a time, by a delimiter_finder (see platform.h), so that one pass over
 // them finds both a line's fields and its end.
 class delimiter_cursor {
@@ -91,14 +94,16 @@ private:
     std::uint64_t mask_;   // delimiters of that block not yet handed out
 };
 
-// Fills a reset entry from the line that starts at the cursor's position and
-// leaves the cursor past the line's newline. Returns that newline, or nullptr
-// when the bytes end first; the split then holds what the bytes held.
+// Fills the entry afresh from the line that starts at the cursor's position
+// (nothing of what the entry held before survives) and leaves the cursor past
+// the line's newline. Returns that newline, or nullptr when the bytes end
+// first; the split then holds what the bytes held.
 //
-// The line is cut at "|" into tokens, a token being a maximal run of other
-// bytes, so that empty fields are skipped and later fields move up. Tokens 1
-// to 9 fill the entry; the rest is ignored. A NUL byte ends what is split of
-// the line, but not the line.
+// The line is cut at every "|". Fields 1 to 9 fill the entry by their place;
+// later fields are ignored. An empty field is absent, like one the line is
+// too short to have: "a||c|d" has no path, prefix "c" and comment "d". A NUL
+// byte ends what is split of the line (the fields after it are absent), but
+// not the line.
 const char* parse_index_line(port_entry& entry, delimiter_cursor& cursor);
 
 // The same for one line given whole (its first newline, if any, ends it),
@@ -111,6 +116,3 @@ void parse_index_line(port_entry& entry, std::string_view line);
 void split_name_version(std::optional<std::string_view> full_name,
                         std::optional<std::string_view>* name,
                         std::optional<std::string_view>* version);
-
-// Drops what the entry holds: the views, and the installed version it owns.
-void port_entry_release(port_entry& entry);

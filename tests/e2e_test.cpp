@@ -2,11 +2,13 @@
 // compares standard output, standard error and exit status byte for byte.
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "index_lines.h"
 #include "sandbox.h"
 
 namespace {
@@ -79,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "", 0}},
         cli_case{"counts_with_no_match",
                  {"-r", "no-such-port"},
-                 {"\nResults: 0 / Matches: 0 / Entries: 355\n\n", "", 0}},
+                 {"\nResults: 0 / Matches: 0 / Entries: 358\n\n", "", 0}},
         cli_case{"short_results_show_both_markers",
                  {"zsh"},
                  {"- oh-my-zsh-g20240822 (/usr/ports/shells/oh-my-zsh)\n"
@@ -100,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "[lcook@FreeBSD.org, /usr/local])\n"
                   "- zsh-syntax-highlighting-0.8.0,1 (/usr/ports/shells/zsh-syntax-highlighting, "
                   "Version: n/a [garga@FreeBSD.org, /usr/local])\n"
-                  "\nResults: 5 / Matches: 5 / Entries: 355\n\n",
+                  "\nResults: 5 / Matches: 5 / Entries: 358\n\n",
                   "", 0}},
         cli_case{"long_blocks_in_a_row",
                  {"-n", "nginx"},
@@ -149,8 +151,99 @@ INSTANTIATE_TEST_SUITE_P(
                   "- neomutt-20240425_1 (/usr/ports/mail/neomutt)\n"
                   "+ zsh-5.9_5 (/usr/ports/shells/zsh)\n"
                   "- i3-4.23_1 (/usr/ports/x11-wm/i3)\n"
-                  "\nResults: 7 / Matches: 7 / Entries: 355\n\n",
+                  "\nResults: 7 / Matches: 7 / Entries: 358\n\n",
                   "", 0}}),
+    [](const testing::TestParamInfo<cli_case>& info) { return std::string(info.param.label); });
+
+// --- index lines with empty fields ---
+
+// Every field keeps its place, as real lines with empty fields need: a web
+// site is never taken for a dependency list, and an empty field shows its
+// fallback text.
+class empty_fields_test : public testing::TestWithParam<cli_case> {};
+
+TEST_P(empty_fields_test, keep_every_field_in_its_place) {
+    namespace lines = fixture::index_lines;
+    const fixture::sample_system system;
+    std::string index;
+    for (const std::string_view line :
+         {lines::no_build_depends, lines::no_run_depends, lines::no_depends, lines::no_comment,
+          lines::no_name, lines::empty_run, lines::short_line}) {
+        index += std::string(line) + "\n";
+    }
+    fixture::write_file(system.ports() / "INDEX-15", index);
+    SANDBOX_RUN(got, system.setup(), command(GetParam().args));
+    expect_run(got, GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    real_lines, empty_fields_test,
+    testing::Values(cli_case{"a_dependency_search_finds_no_web_site",
+                             {"-D", "-r", "https"},
+                             {"\nResults: 0 / Matches: 0 / Entries: 7\n\n", "", 0}},
+                    cli_case{"a_line_without_a_name_never_matches",
+                             {"-Dr", "cabextract"},
+                             {"- cabextract-1.11_1 (/usr/ports/archivers/cabextract)\n"
+                              "\nResults: 1 / Matches: 1 / Entries: 7\n\n",
+                              "", 0}},
+                    cli_case{"all_fields_count_only_present_ones",
+                             {"-ar", ""},
+                             {"- sa-utils-0.10_2 (/usr/ports/mail/sa-utils)\n"
+                              "- liblzo2-2.10_1 (/usr/ports/archivers/liblzo2)\n"
+                              "- cabextract-1.11_1 (/usr/ports/archivers/cabextract)\n"
+                              "- xkbset-0.8_1 (/usr/ports/x11/xkbset)\n"
+                              "- gnupg-2.4.5_2 (/usr/ports/security/gnupg)\n"
+                              "- mg-20240709 (/usr/ports/editors/mg)\n"
+                              "\nResults: 6 / Matches: 27 / Entries: 7\n\n",
+                              "", 0}},
+                    cli_case{"run_dependencies_of_a_port_without_build_dependencies",
+                             {"-Dr", "spamassassin"},
+                             {"- sa-utils-0.10_2 (/usr/ports/mail/sa-utils)\n"
+                              "\nResults: 1 / Matches: 1 / Entries: 7\n\n",
+                              "", 0}},
+                    cli_case{"a_block_without_dependencies",
+                             {"-n", "-f", "cabextract"},
+                             {"\ncabextract-1.11_1 (ports@FreeBSD.org)\n"
+                              "=====================================\n"
+                              "\nProgram to extract Microsoft cabinet (.CAB) files\n\n"
+                              "        Port name: cabextract\n"
+                              "     Port version: 1.11_1\n"
+                              "Installed version: Not installed\n"
+                              "             Port: archivers\n"
+                              "        Port path: /usr/ports/archivers/cabextract\n"
+                              "     Install path: /usr/local\n"
+                              "     Dependencies: No dependencies avaiable\n"
+                              "   R-Dependencies: No r-dependencies avaiable\n"
+                              "\n",
+                              "", 0}},
+                    cli_case{"a_block_with_a_run_of_empty_fields",
+                             {"-nf", "gnupg"},
+                             {"\ngnupg-2.4.5_2 (ports@FreeBSD.org)\n"
+                              "=================================\n"
+                              "\nNo description avaiable\n\n"
+                              "        Port name: gnupg\n"
+                              "     Port version: 2.4.5_2\n"
+                              "Installed version: Not installed\n"
+                              "             Port: security\n"
+                              "        Port path: /usr/ports/security/gnupg\n"
+                              "     Install path: No install path avaiable\n"
+                              "     Dependencies: pkgconf-2.3.0,1\n"
+                              "   R-Dependencies: libgcrypt-1.11.0 libksba-1.6.7\n"
+                              "\n",
+                              "", 0}},
+                    cli_case{
+                        "short_lines_with_f",
+                        {"-f", "-d", "e"},
+                        {"- sa-utils-0.10_2 (/usr/ports/mail/sa-utils, Version: n/a "
+                         "[ports@FreeBSD.org, /usr/local])\n"
+                         "- liblzo2-2.10_1 (/usr/ports/archivers/liblzo2, Version: n/a "
+                         "[ports@FreeBSD.org, /usr/local])\n"
+                         "- cabextract-1.11_1 (/usr/ports/archivers/cabextract, Version: n/a "
+                         "[ports@FreeBSD.org, /usr/local])\n"
+                         "- xkbset-0.8_1 (/usr/ports/x11/xkbset, Version: n/a "
+                         "[ports@FreeBSD.org, /usr/local])\n"
+                         "- mg-20240709 (/usr/ports/editors/mg, Version: n/a [n/a, /usr/local])\n",
+                         "", 0}}),
     [](const testing::TestParamInfo<cli_case>& info) { return std::string(info.param.label); });
 
 // --- the release and the index ---
@@ -253,7 +346,7 @@ TEST(package_database, a_missing_database_shows_every_port_as_not_installed) {
     std::filesystem::remove(system.pkg() / "local.sqlite");
     SANDBOX_RUN(got, system.setup(), command({"-r", "zsh-5"}));
     expect_run(got, {"- zsh-5.9_5 (/usr/ports/shells/zsh)\n"
-                     "\nResults: 1 / Matches: 1 / Entries: 355\n\n",
+                     "\nResults: 1 / Matches: 1 / Entries: 358\n\n",
                      "", 0});
     EXPECT_TRUE(std::filesystem::is_empty(system.pkg())) << "no database was created";
 }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "fixtures.h"
+#include "index_lines.h"
 #include "index_scan.h"
 
 using namespace std::string_literals;
@@ -89,7 +90,6 @@ TEST(line_reader, splits_each_line_as_it_splits_alone) {
         port_entry entry;
         std::size_t count = 0;
         while (const auto line = reader.next([&entry](delimiter_cursor& cursor) {
-            port_entry_reset(entry);
             return parse_index_line(entry, cursor);
         })) {
             ASSERT_LT(count, lines.size());
@@ -299,6 +299,30 @@ TEST(match_entry, skips_absent_fields_and_never_matches_an_empty_line) {
     EXPECT_EQ(match_entry(entry, with("a"), ""), 0);
     parse_index_line(entry, "foo-1.0");
     EXPECT_EQ(match_entry(entry, with("a"), ""), 1);
+}
+
+// Empty fields keep their places: a web site is never searched as a
+// dependency list, and a line without a name matches nothing.
+TEST(match_entry, searches_each_field_in_its_place) {
+    namespace lines = fixture::index_lines;
+    struct probe {
+        std::string_view line;
+        const char* options;
+        const char* term;
+        int tests_found;
+    };
+    for (const probe& p :
+         {probe{lines::no_depends, "D", "cabextract", 1}, probe{lines::no_depends, "a", "https", 0},
+          probe{lines::no_depends, "a", "", 4},
+          probe{lines::no_build_depends, "D", "spamassassin", 1},
+          probe{lines::no_build_depends, "D", "github", 0}, probe{lines::no_comment, "d", "", 1},
+          probe{lines::no_comment, "a", "", 5}, probe{lines::no_name, "a", "", 0},
+          probe{lines::no_name, "p", "nameless", 0}, probe{lines::short_line, "D", "", 1}}) {
+        port_entry entry;
+        parse_index_line(entry, p.line);
+        EXPECT_EQ(match_entry(entry, with(p.options), p.term), p.tests_found)
+            << "-" << p.options << " '" << p.term << "' in " << p.line;
+    }
 }
 
 // --- the scan ---

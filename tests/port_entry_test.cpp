@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "index_lines.h"
 #include "platform.h"
 #include "port_entry.h"
 
@@ -71,16 +72,6 @@ struct line_case {
 
 class parse_index_line_test : public testing::TestWithParam<line_case> {};
 
-TEST_P(parse_index_line_test, fills_the_fields_from_the_tokens) {
-    const line_case& c = GetParam();
-    port_entry entry;
-    port_entry_reset(entry);
-    const std::string line_text(c.line);
-    parse_index_line(entry, line_text);
-    EXPECT_EQ(fields_of(entry), c.expected) << c.label;
-    EXPECT_FALSE(entry.installed_version);
-}
-
 constexpr std::string_view thirteen_fields =
     "zsh-5.9_5|/usr/ports/shells/zsh|/usr/local|Z shell|/usr/ports/shells/zsh/pkg-descr|"
     "bapt@FreeBSD.org|shells|autoconf-2.72 gmake-4.4.1|libiconv-1.17_1 pcre2-10.44|"
@@ -104,34 +95,59 @@ const std::string across_blocks = "big-2.0|" + std::string(100, 'p') + "||" + st
                                   "|" + std::string(64, 'r') + "|x";
 const std::string nul_in_second_block = std::string(70, 'a') + '\0' + "|b";
 
+TEST_P(parse_index_line_test, fills_each_field_from_its_place) {
+    const line_case& c = GetParam();
+    port_entry entry;
+    const std::string line_text(c.line);
+    parse_index_line(entry, line_text);
+    EXPECT_EQ(fields_of(entry), c.expected) << c.label;
+    EXPECT_FALSE(entry.installed_version);
+}
+
+// An entry that held a longer line, with an installed version, then gets a
+// shorter one: it must equal the shorter line split alone.
+TEST_P(parse_index_line_test, leaves_nothing_of_the_line_before) {
+    const line_case& c = GetParam();
+    port_entry entry;
+    const std::string first(thirteen_fields);
+    parse_index_line(entry, first);
+    entry.installed_version = "5.9_4";
+    const std::string line_text(c.line);
+    parse_index_line(entry, line_text);
+    EXPECT_EQ(fields_of(entry), c.expected) << c.label;
+    EXPECT_FALSE(entry.installed_version);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     lines, parse_index_line_test,
     testing::Values(
         line_case{"thirteen fields: the first nine fill the entry", thirteen_fields, zsh_fields},
-        line_case{"empty fields are skipped and later ones move up",
+        line_case{"an empty field is absent and keeps its place",
                   "a||c|d",
-                  {"a"sv, "a"sv, std::nullopt, "c"sv, "d"sv}},
+                  {"a"sv, "a"sv, std::nullopt, std::nullopt, "c"sv, "d"sv}},
         line_case{"three fields",
                   "foo-1.0|/usr/ports/misc/foo|/usr/local",
                   {"foo-1.0"sv, "foo"sv, "1.0"sv, "/usr/ports/misc/foo"sv, "/usr/local"sv}},
+        line_case{"a first field alone", "foo", {"foo"sv, "foo"sv}},
         line_case{"empty line", "", {}}, line_case{"only separators", "|||||||||||||", {}},
-        line_case{"leading separators", "||x-1|y", {"x-1"sv, "x"sv, "1"sv, "y"sv}},
+        line_case{"leading separators leave the name and path absent",
+                  "||x-1|y",
+                  {std::nullopt, std::nullopt, std::nullopt, std::nullopt, "x-1"sv, "y"sv}},
         line_case{"a NUL byte ends what the split sees",
                   "foo-1.0|/usr/ports/misc/f\0oo|/usr/local"sv,
                   {"foo-1.0"sv, "foo"sv, "1.0"sv, "/usr/ports/misc/f"sv}},
         line_case{"a NUL as the first byte hides the whole line", "\0foo-1|bar"sv, {}},
         line_case{
-            "a carriage return stays at the end of the last token",
+            "a carriage return stays at the end of the last field",
             "a-1|b|c|d|e|f|g|h|i\r",
             {"a-1"sv, "a"sv, "1"sv, "b"sv, "c"sv, "d"sv, "e"sv, "f"sv, "g"sv, "h"sv, "i\r"sv}},
-        line_case{
-            "an empty eighth field puts the ninth and tenth in the lists",
-            "a-1|b|c|d|e|f|g||run|www|x",
-            {"a-1"sv, "a"sv, "1"sv, "b"sv, "c"sv, "d"sv, "e"sv, "f"sv, "g"sv, "run"sv, "www"sv}},
+        line_case{"a NUL leaves the fields after it absent",
+                  "a-1|b\0|c|d|e|f|g|h|i"sv,
+                  {"a-1"sv, "a"sv, "1"sv, "b"sv}},
         line_case{"fields across 64-byte blocks",
                   across_blocks,
                   {"big-2.0"sv, "big"sv, "2.0"sv, std::string_view(across_blocks).substr(8, 100),
-                   std::string_view(across_blocks).substr(110, 63),
+                   std::nullopt, std::string_view(across_blocks).substr(110, 63),
                    std::string_view(across_blocks).substr(174, 64), "x"sv}},
         line_case{"a NUL in a later block",
                   nul_in_second_block,
@@ -141,6 +157,54 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"0xFF is ordinary content",
                   "\xff\xfe-1|p",
                   {"\xff\xfe-1"sv, "\xff\xfe"sv, "1"sv, "p"sv}}));
+
+namespace lines = fixture::index_lines;
+
+// Lines as a real index has them: empty fields keep their places, so the web
+// site in field 10 is never taken for a dependency list.
+INSTANTIATE_TEST_SUITE_P(
+    real_lines, parse_index_line_test,
+    testing::Values(
+        line_case{"no build dependencies",
+                  lines::no_build_depends,
+                  {"sa-utils-0.10_2"sv, "sa-utils"sv, "0.10_2"sv, "/usr/ports/mail/sa-utils"sv,
+                   "/usr/local"sv, "SpamAssassin nightly periodic maintenance"sv,
+                   "/usr/ports/mail/sa-utils/pkg-descr"sv, "ports@FreeBSD.org"sv, "mail"sv,
+                   std::nullopt, "gnupg-2.4.5_2 spamassassin-4.0.1_2"sv}},
+        line_case{"no run dependencies",
+                  lines::no_run_depends,
+                  {"liblzo2-2.10_1"sv, "liblzo2"sv, "2.10_1"sv, "/usr/ports/archivers/liblzo2"sv,
+                   "/usr/local"sv, "Portable speedy, lossless data compression library"sv,
+                   "/usr/ports/archivers/liblzo2/pkg-descr"sv, "ports@FreeBSD.org"sv,
+                   "archivers devel"sv, "gmake-4.4.1"sv, std::nullopt}},
+        line_case{"no dependencies, the name in the web site",
+                  lines::no_depends,
+                  {"cabextract-1.11_1"sv, "cabextract"sv, "1.11_1"sv,
+                   "/usr/ports/archivers/cabextract"sv, "/usr/local"sv,
+                   "Program to extract Microsoft cabinet (.CAB) files"sv,
+                   "/usr/ports/archivers/cabextract/pkg-descr"sv, "ports@FreeBSD.org"sv,
+                   "archivers"sv, std::nullopt, std::nullopt}},
+        line_case{"no comment",
+                  lines::no_comment,
+                  {"xkbset-0.8_1"sv, "xkbset"sv, "0.8_1"sv, "/usr/ports/x11/xkbset"sv,
+                   "/usr/local"sv, std::nullopt, "/usr/ports/x11/xkbset/pkg-descr"sv,
+                   "ports@FreeBSD.org"sv, "x11"sv, "gmake-4.4.1"sv,
+                   "libX11-1.8.10,1 p5-Tk-804.036_1"sv}},
+        line_case{"no name",
+                  lines::no_name,
+                  {std::nullopt, std::nullopt, std::nullopt, "/usr/ports/misc/nameless"sv,
+                   "/usr/local"sv, "A line without a name"sv,
+                   "/usr/ports/misc/nameless/pkg-descr"sv, "ports@FreeBSD.org"sv, "misc"sv,
+                   "gmake-4.4.1"sv, "cabextract-1.11_1"sv}},
+        line_case{"a run of empty fields",
+                  lines::empty_run,
+                  {"gnupg-2.4.5_2"sv, "gnupg"sv, "2.4.5_2"sv, "/usr/ports/security/gnupg"sv,
+                   std::nullopt, std::nullopt, std::nullopt, "ports@FreeBSD.org"sv, "security"sv,
+                   "pkgconf-2.3.0,1"sv, "libgcrypt-1.11.0 libksba-1.6.7"sv}},
+        line_case{"fewer than nine fields",
+                  lines::short_line,
+                  {"mg-20240709"sv, "mg"sv, "20240709"sv, "/usr/ports/editors/mg"sv, "/usr/local"sv,
+                   "Small, fast Emacs-like editor"sv}}));
 
 // One cursor over several lines, as the scan walks what it has read: each
 // split ends at its own newline, after thirteen fields, an empty line or a
@@ -165,7 +229,6 @@ TEST(parse_index_line, walks_line_after_line_and_returns_each_newline) {
     std::size_t line_start = 0;
     for (const step& expected : steps) {
         port_entry entry;
-        port_entry_reset(entry);
         ASSERT_EQ(cursor.position(), text.data() + line_start);
         const char* newline = parse_index_line(entry, cursor);
         EXPECT_EQ(entry.full_name, expected.full_name);
@@ -183,18 +246,14 @@ TEST(parse_index_line, walks_line_after_line_and_returns_each_newline) {
     }
 }
 
-TEST(port_entry, reset_and_release_leave_every_field_absent) {
+TEST(port_entry, reset_leaves_every_field_absent) {
     port_entry entry;
     const std::string line_text(thirteen_fields);
     parse_index_line(entry, line_text);
     entry.installed_version = "5.9_4";
-    port_entry_release(entry);
-    EXPECT_EQ(fields_of(entry), line_fields{});
-    EXPECT_FALSE(entry.installed_version);
-
-    parse_index_line(entry, line_text);
     port_entry_reset(entry);
     EXPECT_EQ(fields_of(entry), line_fields{});
+    EXPECT_FALSE(entry.installed_version);
 }
 
 } // namespace

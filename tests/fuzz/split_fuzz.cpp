@@ -1,7 +1,9 @@
 // Arbitrary bytes as one index line and as a first field: the split must agree
-// with a plain reference tokenizer, and the name/version split with its rules.
+// with a plain reference split by place, and the name/version split with its
+// rules.
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,22 +20,20 @@ void require(bool condition) {
     }
 }
 
-// Tokens are maximal runs of bytes other than "|", up to the first NUL or
-// newline.
-std::vector<std::string_view> reference_tokens(std::string_view line) {
+// The fields between the "|"s, up to the first NUL or newline, each in its
+// place; an empty one is absent.
+std::vector<std::optional<std::string_view>> reference_fields(std::string_view line) {
     line = line.substr(0, line.find_first_of(std::string_view("\0\n", 2)));
-    std::vector<std::string_view> tokens;
-    std::size_t at = 0;
-    while (at < line.size()) {
-        if (line[at] == '|') {
-            ++at;
-            continue;
-        }
+    std::vector<std::optional<std::string_view>> fields;
+    for (std::size_t at = 0;;) {
         const std::size_t end = std::min(line.find('|', at), line.size());
-        tokens.push_back(line.substr(at, end - at));
-        at = end;
+        const std::string_view field = line.substr(at, end - at);
+        fields.emplace_back(field.empty() ? std::nullopt : std::optional(field));
+        if (end == line.size()) {
+            return fields;
+        }
+        at = end + 1;
     }
-    return tokens;
 }
 
 } // namespace
@@ -51,8 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(other == first);
     }
 
+    // An entry that held another line first: nothing of it may survive.
     port_entry entry;
-    port_entry_reset(entry);
+    parse_index_line(entry, "stale-1|/usr/ports/x/stale|/usr/local|c|d|m|k|b|r");
+    entry.installed_version = "1";
     delimiter_cursor cursor(line.data(), first.data(), 0, size);
     const char* newline = parse_index_line(entry, cursor);
     const std::size_t first_newline = line.find('\n');
@@ -61,13 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (newline != nullptr) {
         require(cursor.position() == newline + 1);
     }
-    const std::vector<std::string_view> tokens = reference_tokens(line);
+    const std::vector<std::optional<std::string_view>> expected = reference_fields(line);
     const std::optional<std::string_view> fields[] = {
         entry.full_name,  entry.path,       entry.prefix,        entry.comment,    entry.descr_file,
         entry.maintainer, entry.categories, entry.build_depends, entry.run_depends};
     for (std::size_t i = 0; i < 9; ++i) {
-        require(i < tokens.size() ? fields[i] == tokens[i] : !fields[i]);
+        require(i < expected.size() ? fields[i] == expected[i] : !fields[i]);
     }
+    require(!entry.installed_version);
 
     // Name and version put back together give the first field.
     if (entry.full_name) {
@@ -95,6 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(contains_ignoring_case(haystack_c, needle_c) ==
             (strcasestr(haystack_c.c_str(), needle_c.c_str()) != nullptr));
 
-    port_entry_release(entry);
+    port_entry_reset(entry);
     return 0;
 }
