@@ -10,6 +10,7 @@
 //   command     LABEL  PROGRAM  ARG...        (an empty field is an empty argument)
 //   ratio       TITLE  A  B  TARGET           min(A) / min(B), for a target "at most TARGET"
 //   extra_ratio TITLE  A  A0  B  TARGET       (min(A) - min(A0)) / min(B)
+//   extra_ratio TITLE  A  A0  B  B0  TARGET   (min(A) - min(A0)) / (min(B) - min(B0))
 //   peak        TITLE  A                      peak resident memory of A, in KiB
 #include <algorithm>
 #include <chrono>
@@ -145,10 +146,11 @@ int main(int argc, char** argv) {
             std::printf("%-58s %6.2f   (target: at most %s)\n", r[1].c_str(), ratio,
                         r.at(4).c_str());
         } else if (r[0] == "extra_ratio") {
-            const double ratio =
-                (minimum(find(r.at(2))) - minimum(find(r.at(3)))) / minimum(find(r.at(4)));
+            const bool b_baseline = r.size() > 6;
+            const double b = minimum(find(r.at(4))) - (b_baseline ? minimum(find(r.at(5))) : 0);
+            const double ratio = (minimum(find(r.at(2))) - minimum(find(r.at(3)))) / b;
             std::printf("%-58s %6.2f   (target: at most %s)\n", r[1].c_str(), ratio,
-                        r.at(5).c_str());
+                        r.at(b_baseline ? 6 : 5).c_str());
         } else if (r[0] == "peak") {
             std::printf("%-58s %6ld KiB\n", r[1].c_str(), find(r.at(2)).peak_kib);
         }

@@ -8,7 +8,6 @@
 #include <new>
 #include <unistd.h>
 
-#include "package_db.h"
 #include "platform.h"
 #include "result_output.h"
 
@@ -304,8 +303,8 @@ int match_entry(const port_entry& entry, const search_options& options,
 }
 
 scan_outcome scan_index(std::FILE* index, const search_options& options,
-                        std::string_view search_term, scan_counters& counters, std::FILE* out,
-                        const char* database) {
+                        std::string_view search_term, scan_counters& counters, package_db& database,
+                        std::FILE* out) {
     // The reader keeps its own buffer and reads the descriptor directly, so
     // nothing may have been read through the stream before.
     line_reader reader(fileno(index));
@@ -316,7 +315,7 @@ scan_outcome scan_index(std::FILE* index, const search_options& options,
         counters.matches += static_cast<std::uint64_t>(found);
         if (found > 0) {
             ++counters.results;
-            entry.installed_version = lookup_installed_version(database, entry.name);
+            entry.installed_version = database.lookup_installed_version(entry.name);
             if (options.long_format) {
                 print_long_result(entry, options.show_depends, out);
             } else {

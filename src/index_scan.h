@@ -9,10 +9,8 @@
 #include <optional>
 #include <string_view>
 
+#include "package_db.h"
 #include "port_entry.h"
-
-// The package manager's database, asked about every matching port.
-inline constexpr const char* package_db_path = "/var/db/pkg/local.sqlite";
 
 // The yes/no flags of the command line. An option only ever sets a flag.
 struct search_options {
@@ -142,8 +140,9 @@ int match_entry(const port_entry& entry, const search_options& options,
                 std::string_view search_term);
 
 // Reads the index to its end (the stream must not have been read from yet),
-// printing every matching port as soon as it is found and counting. The index
-// stays open for the caller to close.
+// asking the package database about every matching port and printing it to
+// out as soon as it is found, and counting. The index stays open for the
+// caller to close.
 scan_outcome scan_index(std::FILE* index, const search_options& options,
-                        std::string_view search_term, scan_counters& counters,
-                        std::FILE* out = stdout, const char* database = package_db_path);
+                        std::string_view search_term, scan_counters& counters, package_db& database,
+                        std::FILE* out);

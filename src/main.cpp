@@ -124,7 +124,9 @@ int search(const search_options& options, const char* search_term) {
     }
 
     scan_counters counters;
-    const scan_outcome outcome = scan_index(index.get(), options, search_term, counters);
+    package_db database("/var/db/pkg/local.sqlite");
+    const scan_outcome outcome =
+        scan_index(index.get(), options, search_term, counters, database, stdout);
     switch (outcome.status) {
     case scan_status::read_error: {
         // The results printed so far stay, ahead of the message, but no

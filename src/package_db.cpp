@@ -1,38 +1,11 @@
 #include "package_db.h"
 
-#include <memory>
+#include <sys/stat.h>
+#include <utility>
 
 #include <sqlite3.h>
 
 namespace {
-
-struct connection_closer {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using connection = std::unique_ptr<sqlite3, connection_closer>;
-
-struct table_freer {
-    void operator()(char** table) const { sqlite3_free_table(table); }
-};
-using result_table = std::unique_ptr<char*[], table_freer>;
-
-// The query compares the name as one SQL string literal: each single quote in
-// it is doubled, so that no name can end the literal or add to the statement.
-std::string version_query(std::string_view name) {
-    constexpr std::string_view head = "SELECT version FROM packages WHERE name = ";
-    std::string sql;
-    sql.reserve(head.size() + name.size() * 2 + 2);
-    sql += head;
-    sql += '\'';
-    for (const char c : name) {
-        if (c == '\'') {
-            sql += '\'';
-        }
-        sql += c;
-    }
-    sql += '\'';
-    return sql;
-}
 
 // A file: URI naming the same file, for opening with query parameters.
 std::string file_uri(std::string_view path, std::string_view parameters) {
@@ -53,49 +26,130 @@ std::string file_uri(std::string_view path, std::string_view parameters) {
     return uri;
 }
 
-struct query_outcome {
-    int status = SQLITE_ERROR;
-    std::optional<std::string> version;
-};
-
-// One open, one query, one close. No busy handler is set, so a database that
-// a writer holds locked fails at once.
-query_outcome query_version(const char* target, int open_flags, const std::string& sql) {
-    query_outcome outcome;
-    sqlite3* raw = nullptr;
-    const int opened = sqlite3_open_v2(target, &raw, open_flags, nullptr);
-    const connection db(raw);
-    if (opened != SQLITE_OK) {
-        outcome.status = opened;
-        return outcome;
-    }
-    char** raw_table = nullptr;
-    int rows = 0;
-    int columns = 0;
-    outcome.status = sqlite3_get_table(db.get(), sql.c_str(), &raw_table, &rows, &columns, nullptr);
-    const result_table table(raw_table);
-    if (outcome.status == SQLITE_OK && rows > 0 && columns > 0 && table[columns] != nullptr) {
-        // Row 0 is the header; the first data row follows it.
-        outcome.version = std::string(table[columns]);
-    }
-    return outcome;
-}
-
 } // namespace
 
-std::optional<std::string> lookup_installed_version(const char* database_path,
-                                                    std::optional<std::string_view> name) {
-    if (database_path == nullptr || !name) {
+void package_db::connection_closer::operator()(sqlite3* db) const noexcept {
+    sqlite3_close(db);
+}
+
+void package_db::statement_finalizer::operator()(sqlite3_stmt* statement) const noexcept {
+    sqlite3_finalize(statement);
+}
+
+package_db::package_db(std::string path) : path_(std::move(path)) {}
+
+package_db::~package_db() {
+    close();
+}
+
+void package_db::close() noexcept {
+    statement_.reset(); // a connection with a statement left can't close
+    connection_.reset();
+    read_as_it_stands_.reset();
+}
+
+std::optional<package_db::file_state> package_db::current_state() const {
+    struct stat status {};
+    if (::stat(path_.c_str(), &status) != 0) {
         return std::nullopt;
     }
-    const std::string sql = version_query(*name);
-    query_outcome outcome = query_version(database_path, SQLITE_OPEN_READONLY, sql);
-    if (outcome.status == SQLITE_READONLY) {
-        // A WAL database whose folder this user can't write: SQLite can't set
-        // up its shared-memory file and refuses the read. Read the file as it
-        // stands instead, as the package manager does without write access.
-        outcome = query_version(file_uri(database_path, "immutable=1").c_str(),
-                                SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, sql);
+    return file_state{status.st_dev,          status.st_ino,
+                      status.st_size,         static_cast<long>(status.st_mtim.tv_sec),
+                      status.st_mtim.tv_nsec, static_cast<long>(status.st_ctim.tv_sec),
+                      status.st_ctim.tv_nsec};
+}
+
+// Opens the database read-only, never creating it, and prepares the query.
+// No busy handler is set, so a database that a writer holds locked fails at
+// once. as_it_stands opens it immutable: no locks, no write-ahead log.
+bool package_db::open(bool as_it_stands) {
+    close();
+    std::optional<file_state> state;
+    if (as_it_stands) {
+        state = current_state();
+        if (!state) {
+            return false;
+        }
     }
-    return std::move(outcome.version);
+    sqlite3* raw_connection = nullptr;
+    const int opened =
+        as_it_stands
+            ? sqlite3_open_v2(file_uri(path_, "immutable=1").c_str(), &raw_connection,
+                              SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr)
+            : sqlite3_open_v2(path_.c_str(), &raw_connection, SQLITE_OPEN_READONLY, nullptr);
+    connection_.reset(raw_connection); // closed even when the open failed
+    if (opened != SQLITE_OK) {
+        close();
+        return false;
+    }
+    // Reading the schema here can fail like a read: the caller looks at why.
+    sqlite3_stmt* raw_statement = nullptr;
+    const int prepared =
+        sqlite3_prepare_v2(connection_.get(), "SELECT version FROM packages WHERE name = ?1", -1,
+                           &raw_statement, nullptr);
+    statement_.reset(raw_statement);
+    if (prepared != SQLITE_OK) {
+        return false; // the connection stays for the caller to ask why
+    }
+    read_as_it_stands_ = state;
+    return true;
+}
+
+// Binds the name, takes the first row's version, and resets the statement at
+// once, which ends the read and releases every lock.
+package_db::step_result package_db::query(std::string_view name,
+                                          std::optional<std::string>& version) {
+    sqlite3_stmt* statement = statement_.get();
+    if (sqlite3_bind_text(statement, 1, name.data(), static_cast<int>(name.size()),
+                          SQLITE_STATIC) != SQLITE_OK) {
+        return step_result::failed;
+    }
+    const int stepped = sqlite3_step(statement);
+    if (stepped == SQLITE_ROW) {
+        // The version as a C string: a NUL inside it ends it.
+        if (const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))) {
+            version = std::string(text);
+        }
+    }
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement); // the name is only borrowed
+    if (stepped == SQLITE_ROW || stepped == SQLITE_DONE) {
+        return step_result::answered;
+    }
+    return (stepped & 0xFF) == SQLITE_READONLY ? step_result::read_only : step_result::failed;
+}
+
+std::optional<std::string>
+package_db::lookup_installed_version(std::optional<std::string_view> name) {
+    if (!name) {
+        return std::nullopt;
+    }
+    // A database read as it stands sees no change: drop it when the file changes.
+    if (read_as_it_stands_ && current_state() != read_as_it_stands_) {
+        close();
+    }
+    std::optional<std::string> version;
+    if (!statement_) {
+        if (!open(false)) {
+            // A WAL database whose folder this user can't write: SQLite can't
+            // set up its shared-memory file and refuses the read. Read the file
+            // as it stands instead, as the package manager does without write
+            // access.
+            const bool read_only =
+                connection_ && (sqlite3_errcode(connection_.get()) & 0xFF) == SQLITE_READONLY;
+            if (!read_only || !open(true)) {
+                close();
+                return std::nullopt;
+            }
+        }
+    }
+    step_result result = query(*name, version);
+    if (result == step_result::read_only && !read_as_it_stands_) {
+        result = open(true) ? query(*name, version) : step_result::failed;
+    }
+    if (result == step_result::read_only || result == step_result::failed) {
+        close(); // the next lookup starts again from the open
+        return std::nullopt;
+    }
+    return version;
 }

@@ -317,11 +317,11 @@ TEST(hostile_database, a_database_locked_by_a_writer_shows_not_installed_at_once
     rollback_journal_db(db, "CREATE TABLE packages (name TEXT, version TEXT);"
                             "INSERT INTO packages VALUES ('zsh', '5.9');");
     fixture::open_to_all(system.pkg());
-    const fixture::connection writer = fixture::begin_exclusive_write(db);
+    const fixture::connection writer = fixture::begin_exclusive_write(db, "6");
     SANDBOX_RUN(got, system.setup(), command({"-f", "zsh-5"}));
     EXPECT_EQ(got.out, zsh_not_installed);
     EXPECT_EQ(got.status, 0);
-    ASSERT_EQ(sqlite3_exec(writer.get(), "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+    fixture::exec(writer.get(), "COMMIT;");
 }
 
 TEST(hostile_database, a_file_the_user_cannot_read_shows_not_installed) {
@@ -362,6 +362,131 @@ TEST(hostile_database, rows_still_only_in_the_wal_file_are_seen) {
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(fixture::read_file(db), main_file);
     EXPECT_EQ(fixture::read_file(system.pkg() / "local.sqlite-wal"), wal_file);
+}
+
+// --- the package database while the package manager writes it ---
+
+// A system whose index holds port0 to port<count - 1> in misc/, then one port
+// called latecomer; the database, in the given journal mode, lists all but
+// the latecomer at version 1.0, so that every lookup but the last finds a row.
+struct busy_system {
+    fixture::sample_system system;
+    fs::path db = system.pkg() / "local.sqlite";
+
+    busy_system(int count, const std::string& journal_mode) {
+        std::string index;
+        for (int i = 0; i <= count; ++i) {
+            const std::string name = i < count ? "port" + std::to_string(i) : "latecomer";
+            index += name + "-1.0|/usr/ports/misc/" + name + "|/usr/local|Port " + name +
+                     "|/usr/ports/misc/" + name + "/pkg-descr|ports@FreeBSD.org|misc|||" +
+                     "https://example.org/|||\n";
+        }
+        fixture::write_file(system.ports() / "INDEX-15", index);
+        std::string inserts = "BEGIN;";
+        for (int i = 0; i < count; ++i) {
+            inserts += fixture::package_insert("port" + std::to_string(i), "1.0");
+        }
+        fs::remove(db);
+        fixture::make_package_db(db, inserts + "COMMIT;");
+        fixture::run_sql(db, "PRAGMA journal_mode = " + journal_mode + ";");
+        fixture::open_to_all(system.pkg());
+    }
+};
+
+// The marks that begin the output's lines, in order.
+std::string marks_of(const std::string& out) {
+    std::string marks;
+    for (std::size_t at = 0; at < out.size(); at = out.find('\n', at) + 1) {
+        marks += out[at];
+    }
+    return marks;
+}
+
+class concurrent_writer_test : public testing::TestWithParam<const char*> {};
+
+// The search blocks on its full output part-way through the index; a commit
+// then must succeed, and the ports after it must show what it committed.
+TEST_P(concurrent_writer_test, a_commit_while_the_search_waits_succeeds_and_is_seen) {
+    const busy_system busy(20000, GetParam());
+    fixture::sandbox_process search(busy.system.setup(), command({"-f", ""}));
+    if (!search.wait_until_output_blocks()) {
+        const fixture::run_result got = search.finish();
+        if (got.skipped) {
+            GTEST_SKIP() << got.err;
+        }
+        FAIL() << "the search never waited for its reader: " << got.err;
+    }
+    {
+        const fixture::connection writer = fixture::open_for_writing(busy.db);
+        fixture::exec(writer.get(), "PRAGMA busy_timeout = 10000;" +
+                                        fixture::package_insert("latecomer", "2.0_1"));
+    }
+    const fixture::run_result got = search.finish();
+    EXPECT_TRUE(got.out.ends_with("+ port19999-1.0 (/usr/ports/misc/port19999, Version: 1.0 "
+                                  "[ports@FreeBSD.org, /usr/local])\n"
+                                  "+ latecomer-1.0 (/usr/ports/misc/latecomer, Version: 2.0_1 "
+                                  "[ports@FreeBSD.org, /usr/local])\n"))
+        << got.out.substr(got.out.size() - std::min<std::size_t>(got.out.size(), 300));
+    EXPECT_TRUE(got.out.starts_with("+ port0-1.0 (/usr/ports/misc/port0, Version: 1.0 "
+                                    "[ports@FreeBSD.org, /usr/local])\n"));
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+}
+
+// Each time the search waits for its reader, a writer commits: every commit
+// must succeed, however long the search runs.
+TEST_P(concurrent_writer_test, commits_succeed_all_through_a_long_search) {
+    const busy_system busy(20000, GetParam());
+    fixture::sandbox_process search(busy.system.setup(), command({"-r", ""}));
+    const fixture::connection writer = fixture::open_for_writing(busy.db);
+    fixture::exec(writer.get(), "PRAGMA busy_timeout = 10000;");
+    int commits = 0;
+    while (search.wait_until_output_blocks()) {
+        ++commits;
+        fixture::exec(writer.get(), "UPDATE packages SET version = '" + std::to_string(commits) +
+                                        "' WHERE name = 'port0';");
+        search.read_output(65536);
+    }
+    const fixture::run_result got = search.finish();
+    if (got.skipped) {
+        GTEST_SKIP() << got.err;
+    }
+    EXPECT_GE(commits, 5) << "the search should have waited for its reader many times";
+    EXPECT_TRUE(got.out.ends_with(counts(20001, 20001, 20001)));
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(journal_modes, concurrent_writer_test, testing::Values("DELETE", "WAL"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param) == "WAL" ? "wal" : "rollback_journal";
+                         });
+
+// Locked by a writer at the first matches and unlocked before later ones: the
+// early matches show "-", every one after the unlock "+".
+TEST(hostile_database, a_database_unlocked_part_way_is_seen_from_then_on) {
+    const busy_system busy(20000, "DELETE");
+    fixture::connection writer = fixture::begin_exclusive_write(busy.db, "7");
+    fixture::sandbox_process search(busy.system.setup(), command({""}));
+    if (!search.wait_until_output_blocks()) {
+        const fixture::run_result got = search.finish();
+        if (got.skipped) {
+            GTEST_SKIP() << got.err;
+        }
+        FAIL() << "the search never waited for its reader: " << got.err;
+    }
+    fixture::exec(writer.get(), "COMMIT;");
+    const fixture::run_result got = search.finish();
+    const std::string marks = marks_of(got.out);
+    ASSERT_EQ(marks.size(), 20001U);
+    const std::size_t unlocked = marks.find('+');
+    ASSERT_NE(unlocked, std::string::npos) << "no port was seen as installed";
+    EXPECT_GT(unlocked, 1000U) << "the first matches came while the writer held the lock";
+    // Every installed port after the unlock shows "+"; the latecomer isn't one.
+    EXPECT_EQ(marks.find_last_of('-', marks.size() - 2) + 1, unlocked)
+        << "a \"-\" after the unlock, at line " << marks.find_last_of('-', marks.size() - 2);
+    EXPECT_EQ(marks.back(), '-');
+    EXPECT_EQ(got.status, 0);
 }
 
 // --- the term ---

@@ -337,8 +337,8 @@ scan_run scan(std::string_view index, std::string_view options, const char* term
     const fixture::file_handle file = fixture::stream_with(index);
     fixture::memory_stream out;
     scan_run run;
-    run.outcome = scan_index(file.get(), with(options), term, run.counters, out.get(),
-                             "/nonexistent/local.sqlite");
+    package_db database("/nonexistent/local.sqlite");
+    run.outcome = scan_index(file.get(), with(options), term, run.counters, database, out.get());
     run.out = out.text();
     return run;
 }
@@ -390,7 +390,8 @@ TEST(scan_index, stops_at_a_read_error) {
     ASSERT_TRUE(file);
     scan_counters counters;
     fixture::memory_stream out;
-    const scan_outcome outcome = scan_index(file.get(), {}, "", counters, out.get());
+    package_db database("/nonexistent/local.sqlite");
+    const scan_outcome outcome = scan_index(file.get(), {}, "", counters, database, out.get());
     EXPECT_EQ(outcome.status, scan_status::read_error);
     EXPECT_EQ(outcome.error, EISDIR);
 }
@@ -404,8 +405,8 @@ TEST(scan_index, stops_at_the_first_failed_write) {
     const fixture::file_handle full(std::fopen("/dev/full", "w"));
     ASSERT_TRUE(full);
     scan_counters counters;
-    const scan_outcome outcome =
-        scan_index(file.get(), {}, "port", counters, full.get(), "/nonexistent/local.sqlite");
+    package_db database("/nonexistent/local.sqlite");
+    const scan_outcome outcome = scan_index(file.get(), {}, "port", counters, database, full.get());
     EXPECT_EQ(outcome.status, scan_status::write_error);
     EXPECT_EQ(outcome.error, ENOSPC);
     EXPECT_LT(counters.entries, 100000U);

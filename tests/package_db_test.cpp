@@ -1,4 +1,4 @@
-#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <pwd.h>
@@ -21,8 +21,10 @@ protected:
     fixture::temp_dir dir;
     std::filesystem::path db = dir / "local.sqlite";
 
+    // A lookup by a database object of its own, as the first match of a scan.
     std::optional<std::string> lookup(std::optional<std::string_view> name) {
-        return lookup_installed_version(db.c_str(), name);
+        package_db database(db);
+        return database.lookup_installed_version(name);
     }
 };
 
@@ -40,7 +42,6 @@ TEST_F(lookup_installed_version_test, answers_from_the_packages_table) {
     EXPECT_EQ(lookup("zsh'; DROP TABLE packages; --"sv), std::nullopt);
     EXPECT_EQ(lookup("zsh"sv), "5.9_4") << "the table is still there";
     EXPECT_EQ(lookup(std::nullopt), std::nullopt);
-    EXPECT_EQ(lookup_installed_version(nullptr, "zsh"sv), std::nullopt);
 }
 
 TEST_F(lookup_installed_version_test, takes_the_first_row_and_treats_null_as_absent) {
@@ -94,26 +95,60 @@ TEST_F(lookup_installed_version_test, never_changes_a_rollback_journal_database)
         << "no journal or other file was left beside it";
 }
 
+// One database object through a scan: locked at the first lookups, unlocked
+// before a later one.
 TEST_F(lookup_installed_version_test, a_database_locked_by_a_writer_is_absent_at_once) {
     for (const char* mode : {"DELETE", "WAL"}) {
         std::filesystem::remove(db);
         fixture::run_sql(db, std::string("PRAGMA journal_mode = ") + mode +
                                  "; CREATE TABLE packages (name TEXT, version TEXT);"
                                  "INSERT INTO packages VALUES ('zsh', '5.9');");
-        const fixture::connection writer = fixture::begin_exclusive_write(db);
+        package_db database(db);
+        const fixture::connection writer = fixture::begin_exclusive_write(db, "6");
         // A rollback journal locks readers out; WAL lets them read the last commit.
         const std::optional<std::string> expected =
             std::string(mode) == "WAL" ? std::optional<std::string>("5.9") : std::nullopt;
-        EXPECT_EQ(lookup("zsh"sv), expected) << mode;
-        EXPECT_EQ(lookup("zsh"sv), expected) << mode << ", again: no lasting effect";
-        ASSERT_EQ(sqlite3_exec(writer.get(), "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
-        EXPECT_EQ(lookup("zsh"sv), "6") << mode << ", after the writer is done";
+        EXPECT_EQ(database.lookup_installed_version("zsh"sv), expected) << mode;
+        EXPECT_EQ(database.lookup_installed_version("zsh"sv), expected) << mode << ", again";
+        fixture::exec(writer.get(), "COMMIT;");
+        EXPECT_EQ(database.lookup_installed_version("zsh"sv), "6")
+            << mode << ", after the writer is done";
     }
+}
+
+// The connection is kept between lookups, but no read outlives one: a writer
+// without a busy timeout commits at once between two lookups, and the next
+// lookup sees the commit.
+TEST_F(lookup_installed_version_test, no_lock_outlives_a_lookup) {
+    for (const char* mode : {"DELETE", "WAL"}) {
+        std::filesystem::remove(db);
+        fixture::run_sql(db, std::string("PRAGMA journal_mode = ") + mode +
+                                 "; CREATE TABLE packages (name TEXT, version TEXT);"
+                                 "INSERT INTO packages VALUES ('zsh', '1');");
+        package_db database(db);
+        const fixture::connection writer = fixture::open_for_writing(db);
+        for (int version = 1; version <= 5; ++version) {
+            EXPECT_EQ(database.lookup_installed_version("bash"sv), std::nullopt) << mode;
+            // A row found is where a read could be left open.
+            EXPECT_EQ(database.lookup_installed_version("zsh"sv), std::to_string(version)) << mode;
+            fixture::exec(writer.get(), "BEGIN EXCLUSIVE; UPDATE packages SET version = '" +
+                                            std::to_string(version + 1) + "'; COMMIT;");
+        }
+    }
+}
+
+TEST_F(lookup_installed_version_test, a_database_that_appears_part_way_is_seen) {
+    package_db database(db);
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), std::nullopt);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "nothing was created";
+    fixture::make_package_db(db, fixture::package_insert("zsh", "5.9_4"));
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), "5.9_4");
 }
 
 // As an ordinary user, in a folder that user can't write, a WAL database can
 // only be read as it stands; the folder's name must survive the URI that asks
-// for that.
+// for that. Read as it stands, the database sees no change of its own, so a
+// change to the file must still reach the next lookup.
 TEST(lookup_installed_version, an_ordinary_user_reads_a_wal_database_it_cannot_write_beside) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to become nobody";
@@ -125,26 +160,47 @@ TEST(lookup_installed_version, an_ordinary_user_reads_a_wal_database_it_cannot_w
     fixture::make_package_db(db, fixture::package_insert("zsh", "5.9_4"));
     fixture::open_to_all(dir.path());
 
-    int result[2];
-    ASSERT_EQ(pipe(result), 0);
+    int answers[2];
+    int go_on[2];
+    ASSERT_EQ(pipe(answers), 0);
+    ASSERT_EQ(pipe(go_on), 0);
     const pid_t child = fork();
     if (child == 0) {
         const passwd* nobody = getpwnam("nobody");
         if (nobody == nullptr || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) {
             _exit(2);
         }
-        const std::optional<std::string> version = lookup_installed_version(db.c_str(), "zsh");
-        const std::string answer = version.value_or("absent");
-        _exit(write(result[1], answer.data(), answer.size()) > 0 ? 0 : 3);
+        package_db database(db);
+        for (int lookup = 0; lookup < 2; ++lookup) {
+            char go = 0;
+            if (lookup > 0 && read(go_on[0], &go, 1) != 1) {
+                _exit(3);
+            }
+            const std::string answer =
+                database.lookup_installed_version("zsh"sv).value_or("absent") + "\n";
+            if (write(answers[1], answer.data(), answer.size()) <= 0) {
+                _exit(4);
+            }
+        }
+        _exit(0);
     }
-    close(result[1]);
-    char answer[64] = {};
-    const ssize_t got = read(result[0], answer, sizeof answer - 1);
-    close(result[0]);
+    close(answers[1]);
+    close(go_on[0]);
+    FILE* from_child = fdopen(answers[0], "r");
+    const auto next_answer = [from_child] {
+        char line[64] = {};
+        return std::fgets(line, sizeof line, from_child) != nullptr ? std::string(line) : "";
+    };
+    EXPECT_EQ(next_answer(), "5.9_4\n");
+    // The writer's close moves the change into the main file.
+    fixture::run_sql(db, "UPDATE packages SET version = '5.9_5' WHERE name = 'zsh';");
+    EXPECT_EQ(write(go_on[1], "x", 1), 1);
+    EXPECT_EQ(next_answer(), "5.9_5\n");
+    std::fclose(from_child);
+    close(go_on[1]);
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(std::string(answer, static_cast<std::size_t>(std::max<ssize_t>(got, 0))), "5.9_4");
     EXPECT_FALSE(std::filesystem::exists(folder / "local.sqlite-shm"));
 }
 

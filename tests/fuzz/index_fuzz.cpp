@@ -79,9 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(pwrite(fd, index.data(), index.size(), 0) == static_cast<ssize_t>(index.size()));
     require(lseek(fd, 0, SEEK_SET) == 0);
 
-    const char* database = (flags & 64U) != 0 ? env.database.c_str() : "/nonexistent/local.sqlite";
+    package_db database((flags & 64U) != 0 ? env.database : "/nonexistent/local.sqlite");
     scan_counters counters;
-    const scan_outcome outcome = scan_index(env.index, options, term, counters, env.out, database);
+    const scan_outcome outcome = scan_index(env.index, options, term, counters, database, env.out);
     require(outcome.status == scan_status::complete);
     require(counters.entries == count_lines(index));
     require(counters.results <= counters.entries);

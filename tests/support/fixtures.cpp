@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include <gtest/gtest.h>
 #include <sqlite3.h>
 
 namespace fixture {
@@ -77,29 +76,39 @@ file_handle stream_with(std::string_view content) {
     return file;
 }
 
-void run_sql(const std::filesystem::path& database, const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
-    char* error = nullptr;
-    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    const std::string message = error != nullptr ? error : "";
-    sqlite3_free(error);
-    sqlite3_close(db);
-    ASSERT_EQ(rc, SQLITE_OK) << message;
-}
-
 void connection_closer::operator()(sqlite3* db) const {
     sqlite3_close(db);
 }
 
-connection begin_exclusive_write(const std::filesystem::path& database) {
+void exec(sqlite3* db, const std::string& sql) {
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    const std::string message = error != nullptr ? error : sqlite3_errstr(rc);
+    sqlite3_free(error);
+    if (rc != SQLITE_OK) {
+        throw std::runtime_error("SQL failed (" + message + "): " + sql.substr(0, 200));
+    }
+}
+
+connection open_for_writing(const std::filesystem::path& database) {
     sqlite3* raw = nullptr;
-    sqlite3_open(database.c_str(), &raw);
-    connection writer(raw);
-    EXPECT_EQ(sqlite3_exec(writer.get(), "BEGIN EXCLUSIVE; UPDATE packages SET version = '6';",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK)
-        << sqlite3_errmsg(writer.get());
+    const int rc = sqlite3_open(database.c_str(), &raw);
+    connection db(raw);
+    if (rc != SQLITE_OK) {
+        throw std::runtime_error("cannot open " + database.string() + ": " + sqlite3_errstr(rc));
+    }
+    return db;
+}
+
+void run_sql(const std::filesystem::path& database, const std::string& sql) {
+    exec(open_for_writing(database).get(), sql);
+}
+
+connection begin_exclusive_write(const std::filesystem::path& database,
+                                 std::string_view new_version) {
+    connection writer = open_for_writing(database);
+    exec(writer.get(),
+         "BEGIN EXCLUSIVE; UPDATE packages SET version = '" + std::string(new_version) + "';");
     return writer;
 }
 

@@ -65,12 +65,19 @@ struct connection_closer {
 };
 using connection = std::unique_ptr<sqlite3, connection_closer>;
 
-// A writer in the middle of an exclusive transaction on a database with a
-// packages table (it has changed every version to "6"): readers of a
-// rollback-journal database are locked out until it commits or goes.
-connection begin_exclusive_write(const std::filesystem::path& database);
+// Runs SQL on a connection; throws with SQLite's message on error.
+void exec(sqlite3* db, const std::string& sql);
 
-// Runs SQL against a database file, creating it; fails the test on error.
+// Opens a database file for writing, creating it; throws on error.
+connection open_for_writing(const std::filesystem::path& database);
+
+// A writer in the middle of an exclusive transaction that has set the version
+// of every package to new_version: readers of a rollback-journal database are
+// locked out until it commits or goes.
+connection begin_exclusive_write(const std::filesystem::path& database,
+                                 std::string_view new_version);
+
+// Runs SQL against a database file, creating it; throws on error.
 void run_sql(const std::filesystem::path& database, const std::string& sql);
 
 // The package manager's schema (WAL mode) with the given INSERT statements.

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,37 +18,6 @@ namespace {
 
 constexpr int sandbox_unavailable = 125;
 
-struct pipe_pair {
-    int read_end = -1;
-    int write_end = -1;
-    pipe_pair() {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe2 failed");
-        }
-        read_end = fds[0];
-        write_end = fds[1];
-    }
-    ~pipe_pair() {
-        close_read();
-        close_write();
-    }
-    pipe_pair(const pipe_pair&) = delete;
-    pipe_pair& operator=(const pipe_pair&) = delete;
-    void close_read() {
-        if (read_end >= 0) {
-            ::close(read_end);
-        }
-        read_end = -1;
-    }
-    void close_write() {
-        if (write_end >= 0) {
-            ::close(write_end);
-        }
-        write_end = -1;
-    }
-};
-
 // Reads both pipes to their end without letting either fill up; standard
 // output only up to its limit, after which its pipe is closed as a reader that
 // has seen enough would.
@@ -55,7 +25,7 @@ void drain(pipe_pair& out, pipe_pair& err, std::string& out_text, std::string& e
            std::optional<std::size_t> out_limit) {
     pollfd fds[2] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0}};
     std::string* texts[2] = {&out_text, &err_text};
-    int open = 2;
+    int open = (out.read_end >= 0 ? 1 : 0) + (err.read_end >= 0 ? 1 : 0);
     while (open > 0) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {
@@ -88,11 +58,41 @@ void drain(pipe_pair& out, pipe_pair& err, std::string& out_text, std::string& e
 
 } // namespace
 
+pipe_pair::pipe_pair() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe2 failed");
+    }
+    read_end = fds[0];
+    write_end = fds[1];
+}
+
+pipe_pair::~pipe_pair() {
+    close_read();
+    close_write();
+}
+
+void pipe_pair::close_read() {
+    if (read_end >= 0) {
+        ::close(read_end);
+    }
+    read_end = -1;
+}
+
+void pipe_pair::close_write() {
+    if (write_end >= 0) {
+        ::close(write_end);
+    }
+    write_end = -1;
+}
+
 std::string vandrel_binary() {
     return VANDREL_BINARY;
 }
 
-run_result run_sandboxed(const sandbox_setup& setup, const std::vector<std::string>& command) {
+sandbox_process::sandbox_process(const sandbox_setup& setup,
+                                 const std::vector<std::string>& command)
+    : out_limit_(setup.stdout_limit) {
     std::vector<std::string> args = {(source_dir() / "scripts/sandbox-run").string()};
     const auto add = [&args](const char* flag, const std::optional<std::filesystem::path>& path) {
         if (path) {
@@ -115,48 +115,117 @@ run_result run_sandboxed(const sandbox_setup& setup, const std::vector<std::stri
     }
     argv.push_back(nullptr);
 
-    pipe_pair out;
-    pipe_pair err;
-    const pid_t child = ::fork();
-    if (child < 0) {
+    child_ = ::fork();
+    if (child_ < 0) {
         throw std::runtime_error("fork failed");
     }
-    if (child == 0) {
+    if (child_ == 0) {
         const int null_in = ::open("/dev/null", O_RDONLY);
         ::dup2(null_in, STDIN_FILENO);
         if (setup.stdout_file) {
             const int file = ::open(setup.stdout_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(file, STDOUT_FILENO);
         } else {
-            ::dup2(out.write_end, STDOUT_FILENO);
+            ::dup2(out_.write_end, STDOUT_FILENO);
         }
-        ::dup2(err.write_end, STDERR_FILENO);
+        ::dup2(err_.write_end, STDERR_FILENO);
         // An ignored SIGPIPE stays ignored across exec, down to the command.
         ::signal(SIGPIPE, setup.ignore_sigpipe ? SIG_IGN : SIG_DFL);
         ::execv(argv[0], argv.data());
         _exit(127);
     }
-    out.close_write();
-    err.close_write();
-    run_result result;
-    drain(out, err, result.out, result.err, setup.stdout_limit);
-    int status = 0;
-    rusage usage{};
-    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
+    out_.close_write();
+    err_.close_write();
+}
+
+sandbox_process::~sandbox_process() {
+    if (child_ > 0) {
+        // Unread output: closing the pipes ends the command by SIGPIPE.
+        out_.close_read();
+        err_.close_read();
+        wait();
     }
-    result.peak_kib = usage.ru_maxrss;
-    if (WIFEXITED(status)) {
-        result.status = WEXITSTATUS(status);
+}
+
+bool sandbox_process::reap(int options) {
+    rusage usage{};
+    pid_t got = 0;
+    while ((got = ::wait4(child_, &status_, options, &usage)) < 0 && errno == EINTR) {
+    }
+    if (got == child_) {
+        peak_kib_ = usage.ru_maxrss;
+        child_ = -1;
+        return true;
+    }
+    return false;
+}
+
+void sandbox_process::wait() {
+    if (child_ > 0) {
+        reap(0);
+    }
+}
+
+bool sandbox_process::wait_until_output_blocks() {
+    int capacity = ::fcntl(out_.read_end, F_GETPIPE_SZ);
+    if (capacity <= 0) {
+        throw std::runtime_error("F_GETPIPE_SZ failed");
+    }
+    // stdio writes whole buffers, so a blocked writer may leave less than one
+    // buffer's room; the pipe must hold that much and stop growing.
+    const int nearly_full = std::max(capacity - 8192, capacity / 2);
+    int previous = -1;
+    for (int round = 0; round < 60 * 50; ++round) {
+        if (child_ < 0 || reap(WNOHANG)) {
+            return false;
+        }
+        int available = 0;
+        if (::ioctl(out_.read_end, FIONREAD, &available) != 0) {
+            throw std::runtime_error("FIONREAD failed");
+        }
+        if (available >= nearly_full && available == previous) {
+            return true;
+        }
+        previous = available;
+        ::usleep(20000);
+    }
+    return false;
+}
+
+std::size_t sandbox_process::read_output(std::size_t most) {
+    std::string chunk(most, '\0');
+    ssize_t got = 0;
+    while ((got = ::read(out_.read_end, chunk.data(), most)) < 0 && errno == EINTR) {
+    }
+    const auto bytes = static_cast<std::size_t>(std::max<ssize_t>(got, 0));
+    out_text_.append(chunk.data(), bytes);
+    return bytes;
+}
+
+run_result sandbox_process::finish() {
+    run_result result;
+    drain(out_, err_, out_text_, err_text_, out_limit_);
+    wait();
+    result.out = std::move(out_text_);
+    result.err = std::move(err_text_);
+    result.peak_kib = peak_kib_;
+    if (WIFEXITED(status_)) {
+        result.status = WEXITSTATUS(status_);
         result.skipped = result.status == sandbox_unavailable;
         // The runner reports a signal that ended the command as 128 + its number.
         if (result.status > 128 && result.status < 128 + 65) {
             result.signal = result.status - 128;
             result.status = -1;
         }
-    } else if (WIFSIGNALED(status)) {
-        result.signal = WTERMSIG(status);
+    } else if (WIFSIGNALED(status_)) {
+        result.signal = WTERMSIG(status_);
     }
     return result;
+}
+
+run_result run_sandboxed(const sandbox_setup& setup, const std::vector<std::string>& command) {
+    sandbox_process process(setup, command);
+    return process.finish();
 }
 
 sample_system::sample_system() {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "fixtures.h"
@@ -32,6 +33,53 @@ struct run_result {
 };
 
 run_result run_sandboxed(const sandbox_setup& setup, const std::vector<std::string>& command);
+
+// Both ends of a pipe, closed when it goes.
+struct pipe_pair {
+    int read_end = -1;
+    int write_end = -1;
+    pipe_pair();
+    ~pipe_pair();
+    pipe_pair(const pipe_pair&) = delete;
+    pipe_pair& operator=(const pipe_pair&) = delete;
+    void close_read();
+    void close_write();
+};
+
+// A command started in the sandbox whose standard output nobody reads until
+// asked: a test can let it block on a full pipe part-way through its work,
+// act meanwhile, then read on.
+class sandbox_process {
+public:
+    sandbox_process(const sandbox_setup& setup, const std::vector<std::string>& command);
+    ~sandbox_process();
+    sandbox_process(const sandbox_process&) = delete;
+    sandbox_process& operator=(const sandbox_process&) = delete;
+
+    // Waits, up to a minute, until the command blocks on its full standard
+    // output; false when it ended first (or no namespace could be made).
+    bool wait_until_output_blocks();
+
+    // Reads at most so many bytes of standard output, waiting for the first;
+    // returns how many came (0 at the end).
+    std::size_t read_output(std::size_t most);
+
+    // Reads both outputs to their end and waits for the command.
+    run_result finish();
+
+private:
+    bool reap(int options);
+    void wait();
+
+    pipe_pair out_;
+    pipe_pair err_;
+    pid_t child_ = -1;
+    int status_ = 0;
+    long peak_kib_ = 0;
+    std::optional<std::size_t> out_limit_;
+    std::string out_text_;
+    std::string err_text_;
+};
 
 // A FreeBSD 15.1 system with the sample index and the sample package database.
 class sample_system {
