@@ -377,9 +377,10 @@ struct busy_system {
         std::string index;
         for (int i = 0; i <= count; ++i) {
             const std::string name = i < count ? "port" + std::to_string(i) : "latecomer";
-            index += name + "-1.0|/usr/ports/misc/" + name + "|/usr/local|Port " + name +
-                     "|/usr/ports/misc/" + name + "/pkg-descr|ports@FreeBSD.org|misc|||" +
-                     "https://example.org/|||\n";
+            const std::string path = "/usr/ports/misc/" + name;
+            index.append(name).append("-1.0|").append(path).append("|/usr/local|Port ");
+            index.append(name).append("|").append(path).append("/pkg-descr|ports@FreeBSD.org|");
+            index.append("misc|||https://example.org/|||\n");
         }
         fixture::write_file(system.ports() / "INDEX-15", index);
         std::string inserts = "BEGIN;";
