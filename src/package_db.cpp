@@ -71,12 +71,13 @@ bool package_db::open(bool as_it_stands) {
             return false;
         }
     }
+    // One thread only ever uses the connection: no mutex around each call.
+    constexpr int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
     sqlite3* raw_connection = nullptr;
-    const int opened =
-        as_it_stands
-            ? sqlite3_open_v2(file_uri(path_, "immutable=1").c_str(), &raw_connection,
-                              SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr)
-            : sqlite3_open_v2(path_.c_str(), &raw_connection, SQLITE_OPEN_READONLY, nullptr);
+    const int opened = as_it_stands
+                           ? sqlite3_open_v2(file_uri(path_, "immutable=1").c_str(),
+                                             &raw_connection, flags | SQLITE_OPEN_URI, nullptr)
+                           : sqlite3_open_v2(path_.c_str(), &raw_connection, flags, nullptr);
     connection_.reset(raw_connection); // closed even when the open failed
     if (opened != SQLITE_OK) {
         close();
@@ -85,8 +86,8 @@ bool package_db::open(bool as_it_stands) {
     // Reading the schema here can fail like a read: the caller looks at why.
     sqlite3_stmt* raw_statement = nullptr;
     const int prepared =
-        sqlite3_prepare_v2(connection_.get(), "SELECT version FROM packages WHERE name = ?1", -1,
-                           &raw_statement, nullptr);
+        sqlite3_prepare_v3(connection_.get(), "SELECT version FROM packages WHERE name = ?1", -1,
+                           SQLITE_PREPARE_PERSISTENT, &raw_statement, nullptr);
     statement_.reset(raw_statement);
     if (prepared != SQLITE_OK) {
         return false; // the connection stays for the caller to ask why
@@ -112,7 +113,6 @@ package_db::step_result package_db::query(std::string_view name,
         }
     }
     sqlite3_reset(statement);
-    sqlite3_clear_bindings(statement); // the name is only borrowed
     if (stepped == SQLITE_ROW || stepped == SQLITE_DONE) {
         return step_result::answered;
     }
