@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "version.h"
+
 void print_version_line(std::FILE* out) {
-    std::fprintf(out, "%s %s by %s at %s on %s (first release %s)\n", "vandrel", "1.6.4",
+    std::fprintf(out, "%s %s by %s at %s on %s (first release %s)\n", "vandrel", vandrel_version,
                  "The vandrel project (vandrel@example.org)", "The vandrel project", "2026-08-04",
                  "2010-08-30");
 }

@@ -1,29 +1,15 @@
-// Reading the ports index line by line, matching and counting.
+// Reading the ports index, matching each line and counting.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
+#include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
-#include "package_db.h"
 #include "port_entry.h"
-
-// The yes/no flags of the command line. An option only ever sets a flag.
-struct search_options {
-    bool search_description = false; // -d, -a: the comment too
-    bool search_path = false;        // -p, -a: the port path too
-    bool search_maintainer = false;  // -m, -a: the maintainer too
-    bool search_depends = false;     // -D, -a: both dependency lists too
-    bool show_depends = false;       // -f: more in each result
-    bool long_format = false;        // -n: a block per result
-    bool show_counts = false;        // -r: the counts line at the end
-    bool show_help = false;          // -h and unknown letters
-    bool show_version = false;       // -v
-};
+#include "search_options.h"
 
 struct scan_counters {
     std::uint64_t results = 0; // entries that matched
@@ -42,95 +28,10 @@ struct scan_outcome {
     int error = 0;
 };
 
-// Frees what malloc and realloc gave.
-struct free_deleter {
-    void operator()(void* p) const noexcept { std::free(p); }
-};
-
-// Reads lines from a file descriptor into one buffer that grows to the longest
-// line and is reused. Any byte but the newline is line content, NUL and CR
-// included; the last line may lack a newline.
-//
-// The reader doesn't look for the newline itself: next() hands the bytes read
-// so far to a split function, which finds the line's fields and its end in
-// the same pass.
-class line_reader {
-public:
-    explicit line_reader(int fd, std::size_t initial_capacity = std::size_t{256} * 1024);
-
-    // Has split take the next line and returns that line without its newline,
-    // valid until the next call; nullopt at the end of the file or on a read
-    // error (error() then tells which).
-    //
-    // split(delimiter_cursor&) starts at the line's first byte and returns
-    // the line's newline, or nullptr when the bytes read so far end first. In
-    // that case the reader reads more and, once the line is complete, calls
-    // split again from the line's start, so split must start afresh each time.
-    template <typename Split> std::optional<std::string_view> next(Split&& split);
-
-    // The next line, split by nothing but its newline.
-    std::optional<std::string_view> next();
-
-    // errno of the failed read, or 0.
-    [[nodiscard]] int error() const { return error_; }
-
-private:
-    bool fill();
-    [[nodiscard]] bool newline_after(std::size_t from) const;
-
-    int fd_;
-    std::unique_ptr<char, free_deleter> buffer_;
-    // The delimiters of buffer_[0, end_), one mask per 64 bytes.
-    std::unique_ptr<std::uint64_t, free_deleter> masks_;
-    std::size_t capacity_;
-    std::size_t begin_ = 0;        // first byte of the current line
-    std::size_t newline_free_ = 0; // bytes from begin_ up to here hold no newline
-    std::size_t end_ = 0;          // end of the bytes read so far
-    // Walks the bytes read so far from line to line; made afresh after a read.
-    delimiter_cursor cursor_;
-    bool cursor_stale_ = true;
-    bool at_eof_ = false;
-    int error_ = 0;
-};
-
-template <typename Split> std::optional<std::string_view> line_reader::next(Split&& split) {
-    for (;;) {
-        // Split only when the line may be complete: a line that outgrows the
-        // buffer is split once more, not once per read.
-        if (begin_ < end_ && (newline_free_ == begin_ || at_eof_ || newline_after(newline_free_))) {
-            const char* line = buffer_.get() + begin_;
-            if (cursor_stale_) {
-                cursor_ = delimiter_cursor(buffer_.get(), masks_.get(), begin_, end_);
-                cursor_stale_ = false;
-            }
-            if (const char* newline = split(cursor_)) {
-                const auto length = static_cast<std::size_t>(newline - line);
-                begin_ += length + 1;
-                newline_free_ = begin_;
-                return std::string_view(line, length);
-            }
-            if (at_eof_) { // the last line lacks its newline
-                const std::string_view last(line, end_ - begin_);
-                begin_ = end_;
-                newline_free_ = end_;
-                return last;
-            }
-            newline_free_ = end_;
-            cursor_stale_ = true;
-        }
-        if (begin_ == end_ && at_eof_) {
-            return std::nullopt;
-        }
-        if (!fill()) {
-            return std::nullopt;
-        }
-    }
-}
-
-// Whether needle occurs in haystack with ASCII letters compared without regard
-// to case: exactly what strcasestr(3) finds in the C locale. The empty needle
-// is found in every haystack.
-bool contains_ignoring_case(std::string_view haystack, std::string_view needle);
+// Asked for the installed version of each matching port, by the port's name
+// without its version; absent when the port isn't installed.
+using installed_version_lookup =
+    std::function<std::optional<std::string>(std::optional<std::string_view> name)>;
 
 // The number of searched fields (0 to 6) that hold the term: the full name
 // always; the comment, path, maintainer and both dependency lists as the
@@ -139,10 +40,9 @@ bool contains_ignoring_case(std::string_view haystack, std::string_view needle);
 int match_entry(const port_entry& entry, const search_options& options,
                 std::string_view search_term);
 
-// Reads the index to its end (the stream must not have been read from yet),
-// asking the package database about every matching port and printing it to
-// out as soon as it is found, and counting. The index stays open for the
-// caller to close.
-scan_outcome scan_index(std::FILE* index, const search_options& options,
-                        std::string_view search_term, scan_counters& counters, package_db& database,
+// Reads the index from the descriptor to its end, asks lookup about every
+// matching port and prints it to out as soon as it is found, and counts. The
+// descriptor stays open for the caller to close.
+scan_outcome scan_index(int index_fd, const search_options& options, std::string_view search_term,
+                        scan_counters& counters, const installed_version_lookup& lookup,
                         std::FILE* out);

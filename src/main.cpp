@@ -2,97 +2,43 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <fcntl.h>
 #include <new>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli.h"
 #include "help_text.h"
 #include "index_scan.h"
-#include "platform.h"
+#include "package_db.h"
+#include "system.h"
 
 namespace {
 
 constexpr int exit_ok = 0;
 constexpr int exit_failure = 1;
 
-struct file_closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using file_handle = std::unique_ptr<std::FILE, file_closer>;
-
-struct command_line {
-    search_options options;
-    int first_operand = 0;
-    int operand_count = 0;
-};
-
-// POSIX rules: parsing stops at the first operand or after "--", so an option
-// after the term is a second operand. A letter not in the list gets getopt's
-// own diagnostic and counts as -h.
-command_line parse_command_line(int argc, char** argv) {
-    static const std::string option_string = std::string(getopt_posix_prefix) + "adpmDrhfvn";
-    command_line parsed;
-    search_options& o = parsed.options;
-    int letter = 0;
-    while ((letter = getopt(argc, argv, option_string.c_str())) != -1) {
-        switch (letter) {
-        case 'a':
-            o.search_description = o.search_path = o.search_maintainer = o.search_depends = true;
-            break;
-        case 'd':
-            o.search_description = true;
-            break;
-        case 'p':
-            o.search_path = true;
-            break;
-        case 'm':
-            o.search_maintainer = true;
-            break;
-        case 'D':
-            o.search_depends = true;
-            break;
-        case 'f':
-            o.show_depends = true;
-            break;
-        case 'n':
-            o.long_format = true;
-            break;
-        case 'r':
-            o.show_counts = true;
-            break;
-        case 'v':
-            o.show_version = true;
-            break;
-        default: // 'h' and '?'
-            o.show_help = true;
-            break;
+// An open file descriptor, closed when it goes.
+class file_descriptor {
+public:
+    explicit file_descriptor(int fd) noexcept : fd_(fd) {}
+    ~file_descriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
         }
     }
-    parsed.first_operand = optind;
-    parsed.operand_count = argc - optind;
-    return parsed;
-}
+    file_descriptor(const file_descriptor&) = delete;
+    file_descriptor& operator=(const file_descriptor&) = delete;
+    file_descriptor(file_descriptor&&) = delete;
+    file_descriptor& operator=(file_descriptor&&) = delete;
+    [[nodiscard]] int get() const noexcept { return fd_; }
 
-// The kernel's release up to its first dot: "15.1-RELEASE-p2" gives "15", a
-// release without a dot is returned whole. Absent when the kernel reports a
-// release of length 0.
-std::optional<std::string> os_release_major() {
-    std::size_t size = 0;
-    static_cast<void>(sysctlbyname("kern.osrelease", nullptr, &size, nullptr, 0));
-    if (size == 0) {
-        return std::nullopt;
-    }
-    std::string release(size, '\0');
-    static_cast<void>(sysctlbyname("kern.osrelease", release.data(), &size, nullptr, 0));
-    // Whatever the second call left in the zero-filled buffer is used.
-    release.resize(std::strlen(release.c_str()));
-    return release.substr(0, release.find('.'));
-}
+private:
+    int fd_;
+};
 
 // Flushes standard output; a write that failed, now or earlier, is reported
 // and makes the run fail. saved_error is errno from an earlier failure, if any.
@@ -108,25 +54,28 @@ int finish_output(int status, int saved_error = 0) {
 }
 
 int search(const search_options& options, const char* search_term) {
-    const std::optional<std::string> major = os_release_major();
-    if (!major) {
+    const std::optional<std::string> release = kernel_release();
+    if (!release) {
         std::fputs("Could not determine release\n", stderr);
         return exit_failure;
     }
-    const std::string index_path = "/usr/ports/INDEX-" + *major;
+    const std::string index_path = "/usr/ports/INDEX-" + std::string(release_major(*release));
 
-    const file_handle index(std::fopen(index_path.c_str(), "r"));
+    const file_descriptor index(::open(index_path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
     // A directory opens on some systems but can't be read as an index.
-    if (!index || fstat(fileno(index.get()), &status) != 0 || S_ISDIR(status.st_mode)) {
+    if (index.get() < 0 || fstat(index.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
         std::fprintf(stderr, "Could not open %s\n", index_path.c_str());
         return exit_failure;
     }
 
-    scan_counters counters;
     package_db database("/var/db/pkg/local.sqlite");
+    const installed_version_lookup lookup = [&database](std::optional<std::string_view> name) {
+        return database.lookup_installed_version(name);
+    };
+    scan_counters counters;
     const scan_outcome outcome =
-        scan_index(index.get(), options, search_term, counters, database, stdout);
+        scan_index(index.get(), options, search_term, counters, lookup, stdout);
     switch (outcome.status) {
     case scan_status::read_error: {
         // The results printed so far stay, ahead of the message, but no
@@ -150,11 +99,13 @@ int search(const search_options& options, const char* search_term) {
 int run(int argc, char** argv) {
     const command_line parsed = parse_command_line(argc, argv);
     if (parsed.options.show_version) {
-        print_version_line();
+        print_version_line(stdout);
         return finish_output(exit_ok);
     }
     if (parsed.operand_count != 1 || parsed.options.show_help) {
-        print_usage(argv[0]);
+        print_usage(argv[0], stdout);
+        // Status 0 for the help text, whatever brought it up: the status that
+        // users and scripts of this tool know.
         return finish_output(exit_ok);
     }
     return search(parsed.options, argv[parsed.first_operand]);

@@ -1,10 +1,9 @@
 #include "port_entry.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <vector>
-
-#include "platform.h"
 
 namespace {
 
@@ -84,7 +83,7 @@ const char* parse_index_line(port_entry& entry, delimiter_cursor& line_cursor) {
 
 void parse_index_line(port_entry& entry, std::string_view line) {
     std::vector<std::uint64_t> masks(delimiter_masks_for(line.size()));
-    best_delimiter_finder()(line.data(), line.size(), masks.data());
+    best_delimiter_finder().find(line.data(), line.size(), masks.data());
     delimiter_cursor cursor(line.data(), masks.data(), 0, line.size());
     parse_index_line(entry, cursor);
 }

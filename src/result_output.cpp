@@ -42,6 +42,8 @@ void print_short_result(const port_entry& entry, bool show_depends, std::FILE* o
     put(out, ")\n");
 }
 
+// The fallback texts keep their misspellings ("avaiable", "Unkown"): they are
+// the texts that users and scripts of this tool know.
 void print_long_result(const port_entry& entry, bool show_depends, std::FILE* out) {
     // The title: the full name, and the maintainer in parentheses when known.
     const std::string_view full_name = or_text(entry.full_name, "");

@@ -26,18 +26,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using fixture::command;
+using fixture::counts;
+
 const std::string zsh_not_installed =
     "- zsh-5.9_5 (/usr/ports/shells/zsh, Version: n/a [bapt@FreeBSD.org, /usr/local])\n";
-
-std::vector<std::string> command(std::vector<std::string> args) {
-    args.insert(args.begin(), fixture::vandrel_binary());
-    return args;
-}
-
-std::string counts(int results, int matches, int entries) {
-    return "\nResults: " + std::to_string(results) + " / Matches: " + std::to_string(matches) +
-           " / Entries: " + std::to_string(entries) + "\n\n";
-}
 
 // Names, sizes and contents of the files below a folder, to show nothing changed.
 std::string snapshot(const fs::path& dir) {

@@ -13,6 +13,8 @@
 
 namespace {
 
+using fixture::command;
+
 using fixture::expected_help;
 using fixture::expected_version_line;
 using fixture::vandrel_binary;
@@ -28,11 +30,6 @@ void expect_run(const fixture::run_result& got, const expected_run& want) {
     EXPECT_EQ(got.err, want.err);
     EXPECT_EQ(got.status, want.status);
     EXPECT_EQ(got.signal, 0);
-}
-
-std::vector<std::string> command(std::vector<std::string> args) {
-    args.insert(args.begin(), vandrel_binary());
-    return args;
 }
 
 // --- what a run does, by its options and operands ---

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Checks what users meet besides the binary:
 #   packaging_test.sh manpage SOURCE_DIR             the page lints clean and matches the help text
-#   packaging_test.sh install SOURCE_DIR BUILD_DIR   a DESTDIR install puts every file in place
+#   packaging_test.sh install SOURCE_DIR BUILD_DIR VERSION
+#                                                    a DESTDIR install puts every file in place,
+#                                                    and the binary and the port say VERSION
 #   packaging_test.sh completion SOURCE_DIR          the bash completion offers the options
+#   packaging_test.sh sandbox SOURCE_DIR             the sandbox's inner half refuses to run by hand
 #   packaging_test.sh demo SOURCE_DIR                the demo shows installed and other ports
 set -euo pipefail
 what=$1
@@ -27,6 +30,7 @@ manpage)
     ;;
 install)
     build_dir=$3
+    version=$4
     stage=$(mktemp -d)
     trap 'rm -rf "$stage"' EXIT
     DESTDIR="$stage" cmake --install "$build_dir" --prefix /usr/local >/dev/null
@@ -35,7 +39,10 @@ install)
         [ -f "$stage/usr/local/$file" ] || fail "$file was not installed"
     done
     [ -x "$stage/usr/local/bin/vandrel" ] || fail "bin/vandrel is not executable"
-    "$stage/usr/local/bin/vandrel" -v | grep -q '^vandrel 1\.6\.4 ' || fail "the installed binary does not run"
+    "$stage/usr/local/bin/vandrel" -v | grep -qF "vandrel $version by " ||
+        fail "the installed binary does not run or does not say $version"
+    grep -q "^DISTVERSION=[[:space:]]*${version//./\\.}\$" "$source_dir/packaging/freebsd/Makefile" ||
+        fail "the port's DISTVERSION is not $version, the version CMakeLists.txt sets"
     rendered=$(mandoc -T ascii "$stage/usr/local/share/man/man1/vandrel.1" | col -b)
     grep -q "vandrel - search the ports collection index" <<<"$rendered" || fail "the page does not render"
     ;;
@@ -68,6 +75,17 @@ completion)
     if command -v zsh >/dev/null; then
         zsh -n "$source_dir/completions/_vandrel" || fail "the zsh completion does not parse"
     fi
+    ;;
+sandbox)
+    # The inner half refuses to mount anything in the namespace it was started from.
+    scratch=$(mktemp -d)
+    trap 'rmdir "$scratch"' EXIT
+    status=0
+    err=$("$source_dir/scripts/sandbox-run" --inner "$(readlink /proc/self/ns/mnt)" "$scratch" -- true 2>&1) ||
+        status=$?
+    [ $status -eq 125 ] || fail "--inner ran in the caller's namespace (status $status)"
+    grep -q "only inside the namespace" <<<"$err" || fail "--inner refused without saying why: $err"
+    ! mountpoint -q "$scratch" || fail "--inner mounted over $scratch"
     ;;
 demo)
     output=$("$source_dir/scripts/demo" zsh) || {

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "delimiters.h"
 #include "index_lines.h"
-#include "platform.h"
 #include "port_entry.h"
 
 using namespace std::string_literals;
@@ -213,7 +213,7 @@ TEST(parse_index_line, walks_line_after_line_and_returns_each_newline) {
     const std::string text =
         std::string(thirteen_fields) + "\n\nx-1|a\0b|c\n"s + std::string(90, 'b') + "-2|q|r\nc-3|s";
     std::vector<std::uint64_t> masks(delimiter_masks_for(text.size()));
-    best_delimiter_finder()(text.data(), text.size(), masks.data());
+    best_delimiter_finder().find(text.data(), text.size(), masks.data());
     delimiter_cursor cursor(text.data(), masks.data(), 0, text.size());
 
     struct step {

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <sqlite3.h>
 
 #include "index_scan.h"
+#include "package_db.h"
 
 namespace {
 
@@ -23,24 +26,33 @@ void require(bool condition) {
     }
 }
 
+// The index file, the output and a package database for every input, made
+// once; the database's folder goes when the fuzzer exits.
 struct environment {
     std::FILE* index = std::tmpfile();
     std::FILE* out = std::fopen("/dev/null", "w");
+    std::string folder;
     std::string database;
 
     environment() {
         char path[] = "/tmp/vandrel-fuzz-db.XXXXXX";
-        const int fd = mkstemp(path);
-        close(fd);
-        database = path;
+        folder = mkdtemp(path);
+        database = folder + "/local.sqlite";
         sqlite3* db = nullptr;
-        sqlite3_open(path, &db);
+        sqlite3_open(database.c_str(), &db);
         sqlite3_exec(db,
                      "CREATE TABLE packages (name TEXT, version TEXT);"
                      "INSERT INTO packages VALUES ('zsh', '5.9'), ('a''b', '1'), ('', '0');",
                      nullptr, nullptr, nullptr);
         sqlite3_close(db);
     }
+    ~environment() {
+        std::filesystem::remove_all(folder);
+        std::fclose(out);
+        std::fclose(index);
+    }
+    environment(const environment&) = delete;
+    environment& operator=(const environment&) = delete;
 };
 
 // What a line holds for the counting: lines end at newlines, and a last line
@@ -80,8 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(lseek(fd, 0, SEEK_SET) == 0);
 
     package_db database((flags & 64U) != 0 ? env.database : "/nonexistent/local.sqlite");
+    const installed_version_lookup lookup = [&database](std::optional<std::string_view> name) {
+        return database.lookup_installed_version(name);
+    };
     scan_counters counters;
-    const scan_outcome outcome = scan_index(env.index, options, term, counters, database, env.out);
+    const scan_outcome outcome = scan_index(fd, options, term, counters, lookup, env.out);
     require(outcome.status == scan_status::complete);
     require(counters.entries == count_lines(index));
     require(counters.results <= counters.entries);

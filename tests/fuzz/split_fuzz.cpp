@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "index_scan.h"
-#include "platform.h"
+#include "delimiters.h"
 #include "port_entry.h"
+#include "text_search.h"
 
 namespace {
 
@@ -45,9 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::vector<delimiter_finder> finders = usable_delimiter_finders();
     std::vector<std::uint64_t> first(delimiter_masks_for(size));
     std::vector<std::uint64_t> other(first.size());
-    finders.front()(line.data(), size, first.data());
-    for (const delimiter_finder finder : finders) {
-        finder(line.data(), size, other.data());
+    finders.front().find(line.data(), size, first.data());
+    for (const delimiter_finder& finder : finders) {
+        finder.find(line.data(), size, other.data());
         require(other == first);
     }
 

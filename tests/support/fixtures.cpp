@@ -149,7 +149,8 @@ void open_to_all(const std::filesystem::path& path) {
 }
 
 std::string expected_version_line() {
-    return "vandrel 1.6.4 by The vandrel project (vandrel@example.org) at The vandrel project on "
+    return "vandrel " VANDREL_VERSION " by The vandrel project (vandrel@example.org) at The "
+           "vandrel project on "
            "2026-08-04 (first release 2010-08-30)\n";
 }
 

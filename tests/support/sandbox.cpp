@@ -90,6 +90,16 @@ std::string vandrel_binary() {
     return VANDREL_BINARY;
 }
 
+std::vector<std::string> command(std::vector<std::string> args) {
+    args.insert(args.begin(), vandrel_binary());
+    return args;
+}
+
+std::string counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries) {
+    return "\nResults: " + std::to_string(results) + " / Matches: " + std::to_string(matches) +
+           " / Entries: " + std::to_string(entries) + "\n\n";
+}
+
 sandbox_process::sandbox_process(const sandbox_setup& setup,
                                  const std::vector<std::string>& command)
     : out_limit_(setup.stdout_limit) {

@@ -2,6 +2,7 @@
 // with fixture folders at /usr/ports and /var/db/pkg and a fixture release.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -96,6 +97,12 @@ private:
 };
 
 std::string vandrel_binary();
+
+// The binary with these arguments, as a command for run_sandboxed.
+std::vector<std::string> command(std::vector<std::string> args);
+
+// The counts line that -r ends a search with.
+std::string counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries);
 
 } // namespace fixture
 

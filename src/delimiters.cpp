@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "delimiters.h"
 
 #include <bit>
 #include <cstring>
@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr std::size_t block_size = 64;
+constexpr std::size_t block_size = delimiter_block_size;
 
 // Runs block_mask over a NUL-padded copy of the last, partial block, if any,
 // and closes the masks: what every finder does after its whole blocks.
@@ -149,114 +149,43 @@ bool has_avx2() noexcept {
 }
 #endif
 
+constexpr delimiter_finder words_finder{"words", find_delimiters_words};
+#if defined(__x86_64__)
+constexpr delimiter_finder sse2_finder{"sse2", find_delimiters_sse2};
+constexpr delimiter_finder avx2_finder{"avx2", find_delimiters_avx2};
+#elif defined(__aarch64__)
+constexpr delimiter_finder neon_finder{"neon", find_delimiters_neon};
+#endif
+
 } // namespace
 
-delimiter_finder best_delimiter_finder() noexcept {
+const delimiter_finder& best_delimiter_finder() noexcept {
 #if defined(__x86_64__)
-    static const delimiter_finder best = has_avx2() ? find_delimiters_avx2 : find_delimiters_sse2;
+    static const delimiter_finder& best = has_avx2() ? avx2_finder : sse2_finder;
     return best;
 #elif defined(__aarch64__)
-    return find_delimiters_neon;
+    return neon_finder;
 #else
-    return find_delimiters_words;
+    return words_finder;
 #endif
 }
 
 std::vector<delimiter_finder> usable_delimiter_finders() {
-    std::vector<delimiter_finder> finders{find_delimiters_words};
+    std::vector<delimiter_finder> finders{words_finder};
 #if defined(__x86_64__)
-    finders.push_back(find_delimiters_sse2);
+    finders.push_back(sse2_finder);
     if (has_avx2()) {
-        finders.push_back(find_delimiters_avx2);
+        finders.push_back(avx2_finder);
     }
 #elif defined(__aarch64__)
-    finders.push_back(find_delimiters_neon);
+    finders.push_back(neon_finder);
 #endif
     return finders;
 }
 
-#if !defined(__FreeBSD__)
-#include <cerrno>
-#include <fcntl.h>
-#include <string>
-#include <unistd.h>
-
-namespace {
-
-constexpr const char* osrelease_file = "/proc/sys/kernel/osrelease";
-
-// Reads a small text file whole; false when it can't be opened or read.
-bool read_small_file(const char* file, std::string& text) {
-    const int fd = ::open(file, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    char chunk[512];
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            ok = false;
-            break;
-        }
-        if (got == 0) {
-            break;
-        }
-        text.append(chunk, static_cast<std::size_t>(got));
-    }
-    ::close(fd);
-    return ok;
+void update_delimiter_masks(const char* bytes, std::size_t unchanged, std::size_t end,
+                            std::uint64_t* masks) {
+    const std::size_t first_block = unchanged / delimiter_block_size;
+    const std::size_t from = first_block * delimiter_block_size;
+    best_delimiter_finder().find(bytes + from, end - from, masks + first_block);
 }
-
-} // namespace
-
-int sysctl_value_from_file(const char* file, void* oldp, std::size_t* oldlenp) {
-    if (oldlenp == nullptr) {
-        errno = EINVAL;
-        return -1;
-    }
-    std::string value;
-    if (!read_small_file(file, value)) {
-        *oldlenp = 0;
-        return -1;
-    }
-    if (!value.empty() && value.back() == '\n') {
-        value.pop_back();
-    }
-    if (value.empty()) {
-        *oldlenp = 0;
-        errno = ENOENT;
-        return -1;
-    }
-    const std::size_t needed = value.size() + 1;
-    if (oldp == nullptr) {
-        *oldlenp = needed;
-        return 0;
-    }
-    if (*oldlenp < needed) {
-        // Like the kernel: fill what fits, report the shortfall.
-        std::memcpy(oldp, value.data(), *oldlenp);
-        errno = ENOMEM;
-        return -1;
-    }
-    std::memcpy(oldp, value.c_str(), needed);
-    *oldlenp = needed;
-    return 0;
-}
-
-int sysctlbyname(const char* name, void* oldp, std::size_t* oldlenp, const void* newp,
-                 std::size_t newlen) {
-    if (newp != nullptr || newlen != 0) {
-        errno = EPERM;
-        return -1;
-    }
-    if (name == nullptr || std::strcmp(name, "kern.osrelease") != 0) {
-        errno = ENOENT;
-        return -1;
-    }
-    return sysctl_value_from_file(osrelease_file, oldp, oldlenp);
-}
-#endif

@@ -1,0 +1,85 @@
+#include "line_reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <unistd.h>
+
+namespace {
+
+// realloc for the reader's arrays (never to 0 bytes, which may free them);
+// throws when memory runs out.
+template <typename T> void grow(std::unique_ptr<T, free_deleter>& array, std::size_t bytes) {
+    void* larger = std::realloc(array.get(), std::max<std::size_t>(bytes, 1));
+    if (larger == nullptr) {
+        throw std::bad_alloc();
+    }
+    static_cast<void>(array.release());
+    array.reset(static_cast<T*>(larger));
+}
+
+} // namespace
+
+line_reader::line_reader(int fd, std::size_t initial_capacity)
+    : fd_(fd), capacity_(std::max<std::size_t>(initial_capacity, 1)) {
+    grow(buffer_, capacity_);
+    grow(masks_, delimiter_masks_for(capacity_) * sizeof(std::uint64_t));
+}
+
+std::optional<std::string_view> line_reader::next() {
+    return next([](delimiter_cursor& cursor) -> const char* {
+        for (;;) {
+            const char* stop = cursor.next();
+            if (stop == cursor.end()) {
+                return nullptr;
+            }
+            if (*stop == '\n') {
+                return stop;
+            }
+        }
+    });
+}
+
+bool line_reader::newline_after(std::size_t from) const {
+    return std::memchr(buffer_.get() + from, '\n', end_ - from) != nullptr;
+}
+
+// Moves the partial line at begin_ to the buffer's start, grows the buffer
+// when that line fills it, and reads once.
+bool line_reader::fill() {
+    cursor_stale_ = true;
+    std::size_t unchanged = end_; // bytes whose place, and so masks, stay
+    if (begin_ > 0) {
+        std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+        end_ -= begin_;
+        newline_free_ -= begin_;
+        begin_ = 0;
+        unchanged = 0;
+    }
+    if (end_ == capacity_) {
+        // A line longer than the buffer: double it. realloc may move the pages
+        // rather than copy them, so a huge line costs about its own size.
+        const std::size_t grown = capacity_ * 2;
+        grow(buffer_, grown);
+        grow(masks_, delimiter_masks_for(grown) * sizeof(std::uint64_t));
+        capacity_ = grown;
+    }
+    for (;;) {
+        const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+        if (got > 0) {
+            end_ += static_cast<std::size_t>(got);
+            break;
+        }
+        if (got == 0) {
+            at_eof_ = true;
+            break;
+        }
+        if (errno != EINTR) {
+            error_ = errno;
+            return false;
+        }
+    }
+    update_delimiter_masks(buffer_.get(), unchanged, end_, masks_.get());
+    return true;
+}

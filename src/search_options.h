@@ -1,0 +1,15 @@
+// What a search looks at and how it shows it: the yes/no flags of the command
+// line. An option only ever sets a flag.
+#pragma once
+
+struct search_options {
+    bool search_description = false; // -d, -a: the comment too
+    bool search_path = false;        // -p, -a: the port path too
+    bool search_maintainer = false;  // -m, -a: the maintainer too
+    bool search_depends = false;     // -D, -a: both dependency lists too
+    bool show_depends = false;       // -f: more in each result
+    bool long_format = false;        // -n: a block per result
+    bool show_counts = false;        // -r: the counts line at the end
+    bool show_help = false;          // -h and unknown letters
+    bool show_version = false;       // -v
+};

@@ -1,0 +1,68 @@
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "cli.h"
+
+namespace {
+
+// The flags of search_options in a fixed order, as letters, for comparing.
+std::string flags_of(const search_options& o) {
+    std::string flags;
+    const std::pair<bool, char> all[] = {
+        {o.search_description, 'd'}, {o.search_path, 'p'},  {o.search_maintainer, 'm'},
+        {o.search_depends, 'D'},     {o.show_depends, 'f'}, {o.long_format, 'n'},
+        {o.show_counts, 'r'},        {o.show_help, 'h'},    {o.show_version, 'v'}};
+    for (const auto& [set, letter] : all) {
+        if (set) {
+            flags += letter;
+        }
+    }
+    return flags;
+}
+
+struct parse_case {
+    std::vector<std::string> args;
+    std::string flags; // the flags set, in flags_of's order
+    int first_operand; // in the argument vector, the program's name at 0
+    int operand_count;
+};
+
+// Each case parses after the one before, as a test of the reset too.
+TEST(parse_command_line, sets_flags_and_stops_at_the_first_operand) {
+    testing::internal::CaptureStderr(); // getopt's own diagnostic for -x
+    for (const parse_case& c : {
+             parse_case{{}, "", 1, 0},
+             parse_case{{"zsh"}, "", 1, 1},
+             parse_case{{"-a", "zsh"}, "dpmD", 2, 1},
+             parse_case{{"-nfr", "zsh"}, "fnr", 2, 1},
+             parse_case{{"-d", "-p", "-m", "-D", "zsh"}, "dpmD", 5, 1},
+             parse_case{{"zsh", "-n"}, "", 1, 2},
+             parse_case{{"--", "-n"}, "", 2, 1},
+             parse_case{{"-h"}, "h", 2, 0},
+             parse_case{{"-x", "zsh"}, "h", 2, 1},
+             parse_case{{"-hv", "zsh", "bash"}, "hv", 2, 2},
+         }) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "vandrel");
+        std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
+        for (std::string& arg : args) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        const command_line parsed =
+            parse_command_line(static_cast<int>(argv.size()) - 1, argv.data());
+        const std::string label = testing::PrintToString(c.args);
+        EXPECT_EQ(flags_of(parsed.options), c.flags) << label;
+        EXPECT_EQ(parsed.first_operand, c.first_operand) << label;
+        EXPECT_EQ(parsed.operand_count, c.operand_count) << label;
+    }
+    // The wording is libc's; the letter is in it.
+    const std::string diagnostic = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(diagnostic.starts_with("vandrel: ") && diagnostic.find('x') != std::string::npos)
+        << diagnostic;
+}
+
+} // namespace
