@@ -26,6 +26,15 @@ protected:
         package_db database(db);
         return database.lookup_installed_version(name);
     }
+
+    // A fresh database in the journal mode given, holding zsh at version.
+    void make_zsh_db(const std::string& journal_mode, const std::string& version) {
+        std::filesystem::remove(db);
+        fixture::run_sql(db, "PRAGMA journal_mode = " + journal_mode +
+                                 "; CREATE TABLE packages (name TEXT, version TEXT);"
+                                 "INSERT INTO packages VALUES ('zsh', '" +
+                                 version + "');");
+    }
 };
 
 TEST_F(lookup_installed_version_test, answers_from_the_packages_table) {
@@ -99,10 +108,7 @@ TEST_F(lookup_installed_version_test, never_changes_a_rollback_journal_database)
 // before a later one.
 TEST_F(lookup_installed_version_test, a_database_locked_by_a_writer_is_absent_at_once) {
     for (const char* mode : {"DELETE", "WAL"}) {
-        std::filesystem::remove(db);
-        fixture::run_sql(db, std::string("PRAGMA journal_mode = ") + mode +
-                                 "; CREATE TABLE packages (name TEXT, version TEXT);"
-                                 "INSERT INTO packages VALUES ('zsh', '5.9');");
+        make_zsh_db(mode, "5.9");
         package_db database(db);
         const fixture::connection writer = fixture::begin_exclusive_write(db, "6");
         // A rollback journal locks readers out; WAL lets them read the last commit.
@@ -121,10 +127,7 @@ TEST_F(lookup_installed_version_test, a_database_locked_by_a_writer_is_absent_at
 // lookup sees the commit.
 TEST_F(lookup_installed_version_test, no_lock_outlives_a_lookup) {
     for (const char* mode : {"DELETE", "WAL"}) {
-        std::filesystem::remove(db);
-        fixture::run_sql(db, std::string("PRAGMA journal_mode = ") + mode +
-                                 "; CREATE TABLE packages (name TEXT, version TEXT);"
-                                 "INSERT INTO packages VALUES ('zsh', '1');");
+        make_zsh_db(mode, "1");
         package_db database(db);
         const fixture::connection writer = fixture::open_for_writing(db);
         for (int version = 1; version <= 5; ++version) {
