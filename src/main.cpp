@@ -13,6 +13,7 @@
 #include "cli.h"
 #include "help_text.h"
 #include "index_scan.h"
+#include "locations.h"
 #include "package_db.h"
 #include "system.h"
 
@@ -54,12 +55,12 @@ int finish_output(int status, int saved_error = 0) {
 }
 
 int search(const search_options& options, const char* search_term) {
-    const std::optional<std::string> release = kernel_release();
-    if (!release) {
+    const std::optional<std::string> found_index = index_path(environment_setting, kernel_release);
+    if (!found_index) {
         std::fputs("Could not determine release\n", stderr);
         return exit_failure;
     }
-    const std::string index_path = "/usr/ports/INDEX-" + std::string(release_major(*release));
+    const std::string& index_path = *found_index;
 
     const file_descriptor index(::open(index_path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
@@ -69,7 +70,7 @@ int search(const search_options& options, const char* search_term) {
         return exit_failure;
     }
 
-    package_db database("/var/db/pkg/local.sqlite");
+    package_db database(package_db_path(environment_setting));
     const installed_version_lookup lookup = [&database](std::optional<std::string_view> name) {
         return database.lookup_installed_version(name);
     };

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -287,6 +288,139 @@ TEST(index, a_directory_is_reported_like_a_missing_index) {
     SANDBOX_RUN(got, system.setup(), command({"-r", "zsh"}));
     expect_run(got, {"", "Could not open /usr/ports/INDEX-15\n", 1});
 }
+
+// --- the ports tree and package database elsewhere ---
+
+// A sample system, and beside it a ports tree of its own under other/ports
+// (with INDEX-15 and INDEX-custom, both holding only the zsh line), a
+// package database under other/pkg that lists zsh at 5.8, and other/idx
+// holding INDEX-15 with only the tmux line.
+struct elsewhere_case {
+    const char* label;
+    std::vector<std::pair<std::string, std::string>> environment; // "@" is the other folder
+    std::vector<std::string> args;
+    std::string out;
+    std::string err; // "@" is the other folder
+    int status;
+    const char* release = "15.1-RELEASE\n";
+    friend void PrintTo(const elsewhere_case& c, std::ostream* os) { *os << c.label; }
+};
+
+class elsewhere_test : public testing::TestWithParam<elsewhere_case> {};
+
+std::string with_folder(std::string text, const std::string& folder) {
+    for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at)) {
+        text.replace(at, 1, folder);
+        at += folder.size();
+    }
+    return text;
+}
+
+TEST_P(elsewhere_test, follows_the_ports_and_pkg_variables) {
+    const elsewhere_case& c = GetParam();
+    const fixture::sample_system system;
+    const fixture::temp_dir other;
+    const std::string index = fixture::read_source_file("tests/data/INDEX-sample");
+    const auto line_of = [&index](const std::string& start) {
+        const std::size_t at = index.find("\n" + start) + 1;
+        return index.substr(at, index.find('\n', at) - at + 1);
+    };
+    std::filesystem::create_directories(other / "ports");
+    std::filesystem::create_directories(other / "idx");
+    std::filesystem::create_directories(other / "pkg");
+    fixture::write_file(other / "ports/INDEX-15", line_of("zsh-5.9_5|"));
+    fixture::write_file(other / "ports/INDEX-custom", line_of("zsh-5.9_5|"));
+    fixture::write_file(other / "idx/INDEX-15", line_of("tmux-"));
+    fixture::make_package_db(other / "pkg/local.sqlite", fixture::package_insert("zsh", "5.8"));
+    fixture::write_file(system.release(), c.release);
+    fixture::open_to_all(other.path());
+    fixture::sandbox_setup setup = system.setup();
+    for (const auto& [name, value] : c.environment) {
+        setup.environment.emplace_back(name, with_folder(value, other.path().string()));
+    }
+    const std::string before = fixture::read_file(other / "pkg/local.sqlite");
+    SANDBOX_RUN(got, setup, command(c.args));
+    expect_run(got, {c.out, with_folder(c.err, other.path().string()), c.status});
+    EXPECT_EQ(fixture::read_file(other / "pkg/local.sqlite"), before);
+    EXPECT_FALSE(std::filesystem::exists("/nonexistent")) << "nothing was created";
+}
+
+const std::string zsh_line_installed = "+ zsh-5.9_5 (/usr/ports/shells/zsh)\n";
+const std::string zsh_line_not_installed = "- zsh-5.9_5 (/usr/ports/shells/zsh)\n";
+const std::string zsh_with_version =
+    "+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: 5.8 [bapt@FreeBSD.org, /usr/local])\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    variables, elsewhere_test,
+    testing::Values(
+        elsewhere_case{"portsdir",
+                       {{"PORTSDIR", "@/ports"}},
+                       {"-r", "sh"},
+                       zsh_line_installed + "\nResults: 1 / Matches: 1 / Entries: 1\n\n",
+                       "",
+                       0},
+        elsewhere_case{"indexdir_wins_over_portsdir",
+                       {{"PORTSDIR", "@/ports"}, {"INDEXDIR", "@/idx"}},
+                       {"-r", "tmux"},
+                       "+ tmux-3.4_1 (/usr/ports/sysutils/tmux)\n"
+                       "\nResults: 1 / Matches: 1 / Entries: 1\n\n",
+                       "",
+                       0},
+        elsewhere_case{"indexfile_needs_no_release",
+                       {{"PORTSDIR", "@/ports"}, {"INDEXFILE", "INDEX-custom"}},
+                       {"zsh"},
+                       zsh_line_installed,
+                       "",
+                       0,
+                       ""},
+        elsewhere_case{"without_indexfile_the_release_is_needed",
+                       {{"PORTSDIR", "@/ports"}},
+                       {"zsh"},
+                       "",
+                       "Could not determine release\n",
+                       1,
+                       ""},
+        elsewhere_case{"set_but_empty_counts_as_unset",
+                       {{"PORTSDIR", ""}, {"INDEXDIR", ""}, {"INDEXFILE", ""}, {"PKG_DBDIR", ""}},
+                       {"-r", "zsh-5"},
+                       zsh_line_installed + "\nResults: 1 / Matches: 1 / Entries: 358\n\n",
+                       "",
+                       0},
+        elsewhere_case{
+            "pkg_dbdir", {{"PKG_DBDIR", "@/pkg"}}, {"-f", "zsh-5"}, zsh_with_version, "", 0},
+        elsewhere_case{"pkg_dbdir_pointing_nowhere",
+                       {{"PKG_DBDIR", "/nonexistent/pkg"}},
+                       {"zsh-5"},
+                       zsh_line_not_installed,
+                       "",
+                       0},
+        elsewhere_case{"a_portsdir_that_does_not_exist",
+                       {{"PORTSDIR", "/nonexistent/ports"}},
+                       {"zsh"},
+                       "",
+                       "Could not open /nonexistent/ports/INDEX-15\n",
+                       1},
+        elsewhere_case{"a_directory_as_indexfile",
+                       {{"INDEXDIR", "@"}, {"INDEXFILE", "idx"}},
+                       {"zsh"},
+                       "",
+                       "Could not open @/idx\n",
+                       1},
+        elsewhere_case{"a_value_longer_than_path_max",
+                       {{"INDEXFILE", std::string(5000, 'x')}},
+                       {"zsh"},
+                       "",
+                       "Could not open /usr/ports/" + std::string(5000, 'x') + "\n",
+                       1},
+        elsewhere_case{"a_read_error_names_the_path_tried",
+                       {{"INDEXDIR", "/proc/self"}, {"INDEXFILE", "mem"}},
+                       {"zsh"},
+                       "",
+                       "Could not read /proc/self/mem\n",
+                       1}),
+    [](const testing::TestParamInfo<elsewhere_case>& info) {
+        return std::string(info.param.label);
+    });
 
 // --- how the program was invoked ---
 

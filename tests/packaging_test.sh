@@ -24,8 +24,12 @@ manpage)
     for letter in a d p m D f n r h v; do
         grep -q "^\.It Fl $letter\$" "$page" || fail "no entry for -$letter"
     done
-    for text in "Could not determine release" "Could not open" "Could not read" "vandrel: write error"; do
+    for text in "Could not determine release" "Could not open" "Could not read" "vandrel: write error" \
+        "vandrel: out of memory" "illegal option"; do
         grep -q "$text" "$page" || fail "DIAGNOSTICS lacks '$text'"
+    done
+    for variable in PORTSDIR INDEXDIR INDEXFILE PKG_DBDIR; do
+        grep -q "^\.It Ev $variable\$" "$page" || fail "ENVIRONMENT lacks $variable"
     done
     ;;
 install)

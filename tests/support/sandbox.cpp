@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -125,6 +126,26 @@ sandbox_process::sandbox_process(const sandbox_setup& setup,
     }
     argv.push_back(nullptr);
 
+    // This environment, without the ports and pkg variables but those given.
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string_view entry(*variable);
+        const std::string_view name = entry.substr(0, entry.find('='));
+        if (name != "PORTSDIR" && name != "INDEXDIR" && name != "INDEXFILE" &&
+            name != "PKG_DBDIR") {
+            variables.emplace_back(entry);
+        }
+    }
+    for (const auto& [name, value] : setup.environment) {
+        variables.push_back(name + "=" + value);
+    }
+    std::vector<char*> envp;
+    envp.reserve(variables.size() + 1);
+    for (std::string& variable : variables) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
+
     child_ = ::fork();
     if (child_ < 0) {
         throw std::runtime_error("fork failed");
@@ -141,7 +162,7 @@ sandbox_process::sandbox_process(const sandbox_setup& setup,
         ::dup2(err_.write_end, STDERR_FILENO);
         // An ignored SIGPIPE stays ignored across exec, down to the command.
         ::signal(SIGPIPE, setup.ignore_sigpipe ? SIG_IGN : SIG_DFL);
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     out_.close_write();

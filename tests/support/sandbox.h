@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <sys/types.h>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct sandbox_setup {
     std::optional<std::filesystem::path> stdout_file; // instead of capturing stdout
     std::optional<std::size_t> stdout_limit;          // stop reading stdout after this many bytes
     bool ignore_sigpipe = false;                      // start the command with SIGPIPE ignored
+    // The ports and pkg variables the command gets (PORTSDIR, INDEXDIR,
+    // INDEXFILE, PKG_DBDIR); any of them not given here is unset.
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 struct run_result {

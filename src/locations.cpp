@@ -1,0 +1,34 @@
+#include "locations.h"
+
+#include <cstdlib>
+
+#include "system.h"
+
+std::optional<std::string_view> environment_setting(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        return std::nullopt;
+    }
+    return std::string_view(value);
+}
+
+std::optional<std::string> index_path(const setting_reader& setting,
+                                      const std::function<std::optional<std::string>()>& release) {
+    std::string file;
+    if (const auto index_file = setting("INDEXFILE")) {
+        file = *index_file;
+    } else {
+        const std::optional<std::string> running = release();
+        if (!running) {
+            return std::nullopt;
+        }
+        file = "INDEX-" + std::string(release_major(*running));
+    }
+    const std::string_view directory =
+        setting("INDEXDIR").value_or(setting("PORTSDIR").value_or("/usr/ports"));
+    return std::string(directory) + "/" + file;
+}
+
+std::string package_db_path(const setting_reader& setting) {
+    return std::string(setting("PKG_DBDIR").value_or("/var/db/pkg")) + "/local.sqlite";
+}

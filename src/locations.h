@@ -1,0 +1,30 @@
+// Where the ports index and the package database are. The ports framework
+// reads its locations from make variables that the environment may set, and
+// pkg(8) reads PKG_DBDIR from the environment; vandrel follows both:
+//
+//   index:    ${INDEXDIR}/${INDEXFILE}
+//             PORTSDIR defaults to /usr/ports, INDEXDIR to ${PORTSDIR},
+//             INDEXFILE to INDEX-<major> of the running release
+//   database: ${PKG_DBDIR}/local.sqlite, PKG_DBDIR defaulting to /var/db/pkg
+//
+// A variable set but empty counts as unset.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The value of a variable, absent when unset (or empty).
+using setting_reader = std::function<std::optional<std::string_view>(const char* name)>;
+
+// The process environment, as a setting_reader.
+std::optional<std::string_view> environment_setting(const char* name);
+
+// The index's path. release is asked only when INDEXFILE isn't set; absent
+// when it is asked and has no answer.
+std::optional<std::string> index_path(const setting_reader& setting,
+                                      const std::function<std::optional<std::string>()>& release);
+
+// The package database's path.
+std::string package_db_path(const setting_reader& setting);

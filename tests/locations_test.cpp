@@ -1,0 +1,64 @@
+#include <map>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "locations.h"
+
+namespace {
+
+struct location_case {
+    std::map<std::string, std::string> settings;
+    std::optional<std::string> release;
+    std::optional<std::string> index;
+    std::string database;
+    bool release_asked;
+};
+
+TEST(locations, follow_the_ports_and_pkg_variables) {
+    for (const location_case& c : {
+             location_case{
+                 {}, "15.1-RELEASE-p2", "/usr/ports/INDEX-15", "/var/db/pkg/local.sqlite", true},
+             location_case{{}, std::nullopt, std::nullopt, "/var/db/pkg/local.sqlite", true},
+             location_case{{{"PORTSDIR", "/home/me/ports"}},
+                           "14.3-STABLE",
+                           "/home/me/ports/INDEX-14",
+                           "/var/db/pkg/local.sqlite",
+                           true},
+             location_case{{{"PORTSDIR", "/home/me/ports"}, {"INDEXDIR", "/tmp/idx"}},
+                           "14.3-STABLE",
+                           "/tmp/idx/INDEX-14",
+                           "/var/db/pkg/local.sqlite",
+                           true},
+             location_case{{{"INDEXFILE", "INDEX-my"}, {"PKG_DBDIR", "/jail/var/db/pkg"}},
+                           std::nullopt,
+                           "/usr/ports/INDEX-my",
+                           "/jail/var/db/pkg/local.sqlite",
+                           false},
+             location_case{{{"INDEXDIR", ""}, {"INDEXFILE", ""}, {"PKG_DBDIR", ""}},
+                           "16.0-CURRENT",
+                           "/usr/ports/INDEX-16",
+                           "/var/db/pkg/local.sqlite",
+                           true},
+         }) {
+        const setting_reader setting = [&c](const char* name) -> std::optional<std::string_view> {
+            const auto found = c.settings.find(name);
+            if (found == c.settings.end() || found->second.empty()) {
+                return std::nullopt;
+            }
+            return found->second;
+        };
+        bool asked = false;
+        const auto release = [&] {
+            asked = true;
+            return c.release;
+        };
+        const std::string label = testing::PrintToString(c.settings);
+        EXPECT_EQ(index_path(setting, release), c.index) << label;
+        EXPECT_EQ(asked, c.release_asked) << label;
+        EXPECT_EQ(package_db_path(setting), c.database) << label;
+    }
+}
+
+} // namespace
