@@ -1,5 +1,8 @@
-# bash completion for vandrel(1): the options, with their descriptions when
-# more than one fits; nothing is offered for the search term itself.
+# bash completion for vandrel(1): the options; nothing is offered for the
+# search term, and nothing after it, since vandrel stops parsing options at
+# the first operand. Only the options themselves are offered: bash inserts
+# what it offers (menu-complete does so one at a time), so a description
+# would end up on the command line.
 
 _vandrel() {
     local cur=${COMP_WORDS[COMP_CWORD]}
@@ -13,32 +16,6 @@ _vandrel() {
         esac
     done
     [[ $cur == -* ]] || return 0
-
-    local -a options=(
-        "-a:Search in all fields"
-        "-d:Search in name and in description"
-        "-p:Search in name and in path"
-        "-m:Search in name and maintainer"
-        "-D:Search in name and dependencies"
-        "-f:Show result with dependencies"
-        "-n:Show normal version of results (short version is default)"
-        "-r:Show result count"
-        "-h:Print this help text"
-        "-v:Print version number"
-    )
-    local -a fitting=()
-    local option
-    for option in "${options[@]}"; do
-        [[ ${option%%:*} == "$cur"* ]] && fitting+=("$option")
-    done
-    COMPREPLY=()
-    if ((${#fitting[@]} == 1)); then
-        COMPREPLY=("${fitting[0]%%:*}")
-    else
-        # Shown as a list; their common prefix is what was typed.
-        for option in "${fitting[@]}"; do
-            COMPREPLY+=("$(printf '%-3s %s' "${option%%:*}" "${option#*:}")")
-        done
-    fi
+    mapfile -t COMPREPLY < <(compgen -W '-a -d -p -m -D -f -n -r -h -v' -- "$cur")
 }
 complete -F _vandrel vandrel

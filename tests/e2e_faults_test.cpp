@@ -593,7 +593,7 @@ TEST(valgrind, long_blocks_for_every_entry_run_clean) {
     GTEST_SKIP() << "valgrind can't run a sanitized binary";
 #else
     if (!on_path("valgrind")) {
-        GTEST_SKIP() << "valgrind is not installed";
+        GTEST_SKIP() << "valgrind is not installed: apt-get install -y valgrind";
     }
     const fixture::sample_system system;
     SANDBOX_RUN(plain, system.setup(), command({"-nfar", ""}));

@@ -5,6 +5,8 @@
 #                                                    a DESTDIR install puts every file in place,
 #                                                    and the binary and the port say VERSION
 #   packaging_test.sh completion SOURCE_DIR          the bash completion offers the options
+#   packaging_test.sh shells SOURCE_DIR              both completions, typed in real shells
+#   packaging_test.sh dist SOURCE_DIR                a release is reproducible and builds
 #   packaging_test.sh sandbox SOURCE_DIR             the sandbox's inner half refuses to run by hand
 #   packaging_test.sh demo SOURCE_DIR                the demo shows installed and other ports
 set -euo pipefail
@@ -62,23 +64,93 @@ completion)
         printf '%s\n' "${COMPREPLY[@]}"
     }
     [ "$(offer vandrel -n)" = "-n" ] || fail "-n does not complete to itself"
-    [ "$(offer vandrel -)" = "$(printf '%s\n' \
-        "-a  Search in all fields" \
-        "-d  Search in name and in description" \
-        "-p  Search in name and in path" \
-        "-m  Search in name and maintainer" \
-        "-D  Search in name and dependencies" \
-        "-f  Show result with dependencies" \
-        "-n  Show normal version of results (short version is default)" \
-        "-r  Show result count" \
-        "-h  Print this help text" \
-        "-v  Print version number")" ] || fail "- does not list every option with its description"
+    [ "$(offer vandrel -)" = "$(printf '%s\n' -a -d -p -m -D -f -n -r -h -v)" ] ||
+        fail "- does not offer every option, and nothing but the options"
     [ -z "$(offer vandrel zsh -)" ] || fail "options offered after the search term"
     [ -z "$(offer vandrel -- -)" ] || fail "options offered after --"
     [ -z "$(offer vandrel z)" ] || fail "something offered for the search term"
     if command -v zsh >/dev/null; then
         zsh -n "$source_dir/completions/_vandrel" || fail "the zsh completion does not parse"
     fi
+    ;;
+shells)
+    # The completions in real interactive shells, typed into tmux and read off
+    # its screen: bash with menu-complete inserts one bare option per Tab, and
+    # zsh lists the options with their descriptions, but none after the term.
+    missing=()
+    for tool in tmux zsh; do
+        command -v "$tool" >/dev/null || missing+=("$tool")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "[  SKIPPED ] needs ${missing[*]}: apt-get install -y ${missing[*]}"
+        exit 0
+    fi
+    socket="vandrel-completion-$$"
+    trap 'tmux -L "$socket" kill-server 2>/dev/null' EXIT
+    screen() { tmux -L "$socket" capture-pane -p -t "$1" | sed 's/ *$//' | grep -v '^$'; }
+    type_keys() { # pane, keys...; then waits for the shell to draw
+        local pane=$1
+        shift
+        tmux -L "$socket" send-keys -t "$pane" "$@"
+        sleep 0.5
+    }
+    wait_for_prompt() { # pane, prompt: waits until the screen holds only the prompt
+        local i
+        for ((i = 0; i < 50; i++)); do
+            [ "$(screen "$1")" = "$2" ] && return 0
+            sleep 0.2
+        done
+        fail "$1 did not start: $(screen "$1")"
+    }
+    tmux -L "$socket" new-session -d -s bash -x 200 -y 40 "env -i HOME=/nonexistent TERM=xterm bash --norc --noprofile"
+    type_keys bash "PS1='$ '; source '$source_dir/completions/vandrel.bash'; bind 'TAB:menu-complete'; clear" Enter
+    wait_for_prompt bash '$'
+    type_keys bash "vandrel -" Tab
+    first=$(screen bash | tail -n 1)
+    [[ $first =~ ^'$ vandrel -'[a-zA-Z]$ ]] || fail "bash: the first Tab gave: $first"
+    type_keys bash Tab
+    second=$(screen bash | tail -n 1)
+    [[ $second =~ ^'$ vandrel -'[a-zA-Z]$ && $second != "$first" ]] ||
+        fail "bash: the second Tab gave: $second"
+    type_keys bash C-u "vandrel zsh -" Tab
+    [ "$(screen bash | tail -n 1)" = '$ vandrel zsh -' ] || fail "bash: options offered after the term"
+
+    tmux -L "$socket" new-session -d -s zsh -x 200 -y 40 "env -i HOME=/nonexistent TERM=xterm zsh -f"
+    type_keys zsh "PS1='%% '; fpath=('$source_dir/completions' \$fpath); autoload -U compinit; compinit -u -D; clear" Enter
+    wait_for_prompt zsh '%'
+    type_keys zsh "vandrel -" Tab
+    screen zsh | grep -q -- '-a.*Search in all fields' || fail "zsh: no options listed: $(screen zsh)"
+    screen zsh | grep -q -- '-v.*Print version number' || fail "zsh: -v not listed: $(screen zsh)"
+    type_keys zsh C-u
+    type_keys zsh "clear" Enter
+    wait_for_prompt zsh '%'
+    type_keys zsh "vandrel zsh -" Tab
+    ! screen zsh | grep -q 'Search in' || fail "zsh: options offered after the term: $(screen zsh)"
+    ;;
+dist)
+    # Two releases of one commit are the same bytes, and the tarball builds.
+    command -v git >/dev/null && git -C "$source_dir" rev-parse HEAD >/dev/null 2>&1 ||
+        { echo "[  SKIPPED ] not a git checkout"; exit 0; }
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    "$source_dir/scripts/dist" -o "$work/one" HEAD >/dev/null
+    sleep 1
+    "$source_dir/scripts/dist" -o "$work/two" HEAD >/dev/null
+    tarball=$(cd "$work/one" && ls vandrel-*.tar.gz)
+    cmp "$work/one/$tarball" "$work/two/$tarball" || fail "two runs gave different tarballs"
+    cmp "$work/one/distinfo" "$work/two/distinfo" || fail "two runs gave different distinfo"
+    grep -q "^SHA256 ($tarball) = $(sha256sum "$work/one/$tarball" | cut -d' ' -f1)\$" "$work/one/distinfo" ||
+        fail "distinfo does not hold the tarball's SHA256"
+    grep -q "^SIZE ($tarball) = $(wc -c <"$work/one/$tarball" | tr -d ' ')\$" "$work/one/distinfo" ||
+        fail "distinfo does not hold the tarball's size"
+    grep -q '^TIMESTAMP = [0-9]*$' "$work/one/distinfo" || fail "distinfo has no TIMESTAMP"
+    tar -xzf "$work/one/$tarball" -C "$work"
+    cmake -S "$work/${tarball%.tar.gz}" -B "$work/build" -DVANDREL_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$work/build" >/dev/null
+    version=${tarball#vandrel-}
+    version=${version%.tar.gz}
+    "$work/build/vandrel" -v | grep -qF "vandrel $version by " ||
+        fail "the tarball does not build a binary of its version"
     ;;
 sandbox)
     # The inner half refuses to mount anything in the namespace it was started from.

@@ -198,10 +198,14 @@ void sandbox_process::wait() {
 }
 
 bool sandbox_process::wait_until_output_blocks() {
-    int capacity = ::fcntl(out_.read_end, F_GETPIPE_SZ);
+#if defined(F_GETPIPE_SZ)
+    const int capacity = ::fcntl(out_.read_end, F_GETPIPE_SZ);
     if (capacity <= 0) {
         throw std::runtime_error("F_GETPIPE_SZ failed");
     }
+#else
+    const int capacity = 16384; // the BSDs' pipe size, until a writer makes it grow
+#endif
     // stdio writes whole buffers, so a blocked writer may leave less than one
     // buffer's room; the pipe must hold that much and stop growing.
     const int nearly_full = std::max(capacity - 8192, capacity / 2);
