@@ -137,7 +137,8 @@ sandbox_process::sandbox_process(const sandbox_setup& setup,
         }
     }
     for (const auto& [name, value] : setup.environment) {
-        variables.push_back(name + "=" + value);
+        variables.push_back(name);
+        variables.back().append("=").append(value);
     }
     std::vector<char*> envp;
     envp.reserve(variables.size() + 1);

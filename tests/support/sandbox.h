@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <utility>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 #include "fixtures.h"
