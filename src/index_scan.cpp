@@ -50,7 +50,6 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
             }
         }
         ++counters.entries;
-        port_entry_reset(entry); // no view outlives its line
         if (found > 0 && std::ferror(out) != 0) {
             // The reader is gone (a closed pipe with SIGPIPE ignored, a full
             // disk): stop here rather than fail every write to the end.

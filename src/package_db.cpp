@@ -28,6 +28,10 @@ std::string file_uri(std::string_view path, std::string_view parameters) {
 
 } // namespace
 
+package_db::read_result package_db::read_failure(int status) noexcept {
+    return (status & 0xFF) == SQLITE_READONLY ? read_result::read_only : read_result::failed;
+}
+
 void package_db::connection_closer::operator()(sqlite3* db) const noexcept {
     sqlite3_close(db);
 }
@@ -62,13 +66,13 @@ std::optional<package_db::file_state> package_db::current_state() const {
 // Opens the database read-only, never creating it, and prepares the query.
 // No busy handler is set, so a database that a writer holds locked fails at
 // once. as_it_stands opens it immutable: no locks, no write-ahead log.
-bool package_db::open(bool as_it_stands) {
+package_db::read_result package_db::open(bool as_it_stands) {
     close();
     std::optional<file_state> state;
     if (as_it_stands) {
         state = current_state();
         if (!state) {
-            return false;
+            return read_result::failed;
         }
     }
     // One thread only ever uses the connection: no mutex around each call.
@@ -81,29 +85,31 @@ bool package_db::open(bool as_it_stands) {
     connection_.reset(raw_connection); // closed even when the open failed
     if (opened != SQLITE_OK) {
         close();
-        return false;
+        return read_result::failed;
     }
-    // Reading the schema here can fail like a read: the caller looks at why.
+    // Preparing reads the schema, which can fail like any read.
     sqlite3_stmt* raw_statement = nullptr;
     const int prepared =
         sqlite3_prepare_v3(connection_.get(), "SELECT version FROM packages WHERE name = ?1", -1,
                            SQLITE_PREPARE_PERSISTENT, &raw_statement, nullptr);
     statement_.reset(raw_statement);
     if (prepared != SQLITE_OK) {
-        return false; // the connection stays for the caller to ask why
+        close();
+        return read_failure(prepared);
     }
     read_as_it_stands_ = state;
-    return true;
+    return read_result::answered;
 }
 
 // Binds the name, takes the first row's version, and resets the statement at
 // once, which ends the read and releases every lock.
-package_db::step_result package_db::query(std::string_view name,
+package_db::read_result package_db::query(std::string_view name,
                                           std::optional<std::string>& version) {
     sqlite3_stmt* statement = statement_.get();
-    if (sqlite3_bind_text(statement, 1, name.data(), static_cast<int>(name.size()),
-                          SQLITE_STATIC) != SQLITE_OK) {
-        return step_result::failed;
+    // The 64-bit length: a name of any length is bound whole, or refused.
+    if (sqlite3_bind_text64(statement, 1, name.data(), name.size(), SQLITE_STATIC, SQLITE_UTF8) !=
+        SQLITE_OK) {
+        return read_result::failed;
     }
     const int stepped = sqlite3_step(statement);
     if (stepped == SQLITE_ROW) {
@@ -114,9 +120,9 @@ package_db::step_result package_db::query(std::string_view name,
     }
     sqlite3_reset(statement);
     if (stepped == SQLITE_ROW || stepped == SQLITE_DONE) {
-        return step_result::answered;
+        return read_result::answered;
     }
-    return (stepped & 0xFF) == SQLITE_READONLY ? step_result::read_only : step_result::failed;
+    return read_failure(stepped);
 }
 
 std::optional<std::string>
@@ -129,25 +135,20 @@ package_db::lookup_installed_version(std::optional<std::string_view> name) {
         close();
     }
     std::optional<std::string> version;
-    if (!statement_) {
-        if (!open(false)) {
-            // A WAL database whose folder this user can't write: SQLite can't
-            // set up its shared-memory file and refuses the read. Read the file
-            // as it stands instead, as the package manager does without write
-            // access.
-            const bool read_only =
-                connection_ && (sqlite3_errcode(connection_.get()) & 0xFF) == SQLITE_READONLY;
-            if (!read_only || !open(true)) {
-                close();
-                return std::nullopt;
-            }
+    read_result result = statement_ ? read_result::answered : open(false);
+    if (result == read_result::answered) {
+        result = query(*name, version);
+    }
+    if (result == read_result::read_only && !read_as_it_stands_) {
+        // A WAL database whose folder this user can't write: SQLite can't set
+        // up its shared-memory file and refuses the read. Read the file as it
+        // stands instead, as the package manager does without write access.
+        result = open(true);
+        if (result == read_result::answered) {
+            result = query(*name, version);
         }
     }
-    step_result result = query(*name, version);
-    if (result == step_result::read_only && !read_as_it_stands_) {
-        result = open(true) ? query(*name, version) : step_result::failed;
-    }
-    if (result == step_result::read_only || result == step_result::failed) {
+    if (result != read_result::answered) {
         close(); // the next lookup starts again from the open
         return std::nullopt;
     }

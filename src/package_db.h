@@ -53,10 +53,14 @@ private:
         bool operator==(const file_state&) const = default;
     };
 
-    enum class step_result { answered, read_only, failed };
+    // How opening or asking ended: read_only is SQLite refusing a read it
+    // can't set up, which reading the file as it stands may get round.
+    enum class read_result { answered, read_only, failed };
 
-    bool open(bool as_it_stands);
-    step_result query(std::string_view name, std::optional<std::string>& version);
+    // What a failed SQLite call's status means here.
+    static read_result read_failure(int status) noexcept;
+    read_result open(bool as_it_stands);
+    read_result query(std::string_view name, std::optional<std::string>& version);
     void close() noexcept;
     [[nodiscard]] std::optional<file_state> current_state() const;
 

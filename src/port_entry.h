@@ -15,7 +15,8 @@
 
 // The record of one index line. Every field but installed_version views the
 // line that was split into it and is valid only while that line is: the scan
-// fills, tests, prints and resets the entry within one line. An absent field
+// fills, tests and prints the entry within one line, and the next split starts
+// it afresh, so no view is read after its line is gone. An absent field
 // is std::nullopt, whether the line left it empty or didn't reach it; the only
 // empty string a line can produce is the version of a first field that ends in
 // a hyphen.

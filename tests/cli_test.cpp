@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "cli.h"
+#include "fixtures.h"
 
 namespace {
 
@@ -44,16 +45,7 @@ TEST(parse_command_line, sets_flags_and_stops_at_the_first_operand) {
              parse_case{{"-x", "zsh"}, "h", 2, 1},
              parse_case{{"-hv", "zsh", "bash"}, "hv", 2, 2},
          }) {
-        std::vector<std::string> args = c.args;
-        args.insert(args.begin(), "vandrel");
-        std::vector<char*> argv;
-        argv.reserve(args.size() + 1);
-        for (std::string& arg : args) {
-            argv.push_back(arg.data());
-        }
-        argv.push_back(nullptr);
-        const command_line parsed =
-            parse_command_line(static_cast<int>(argv.size()) - 1, argv.data());
+        const command_line parsed = fixture::parse_arguments(c.args);
         const std::string label = testing::PrintToString(c.args);
         EXPECT_EQ(flags_of(parsed.options), c.flags) << label;
         EXPECT_EQ(parsed.first_operand, c.first_operand) << label;

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "cli.h"
 #include "fixtures.h"
 #include "index_lines.h"
 #include "index_scan.h"
@@ -29,14 +28,10 @@ constexpr std::string_view zsh_line =
 // The options of a command line with these option letters, as the program
 // parses them.
 search_options with(std::string_view letters) {
-    std::string program = "vandrel";
-    std::string flags = "-" + std::string(letters);
-    std::vector<char*> argv{program.data()};
-    if (!letters.empty()) {
-        argv.push_back(flags.data());
+    if (letters.empty()) {
+        return fixture::parse_arguments({}).options;
     }
-    argv.push_back(nullptr);
-    return parse_command_line(static_cast<int>(argv.size()) - 1, argv.data()).options;
+    return fixture::parse_arguments({"-" + std::string(letters)}).options;
 }
 
 struct match_case {

@@ -133,6 +133,22 @@ std::string package_insert(std::string_view name, std::string_view version) {
            ", 'c', 'd', 'FreeBSD:15:amd64', 'ports@FreeBSD.org', '/usr/local', 1, 0, 1);\n";
 }
 
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (std::string& string : strings) {
+        pointers.push_back(string.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+command_line parse_arguments(std::vector<std::string> args) {
+    args.insert(args.begin(), "vandrel");
+    std::vector<char*> argv = c_strings(args);
+    return parse_command_line(static_cast<int>(args.size()), argv.data());
+}
+
 void open_to_all(const std::filesystem::path& path) {
     namespace fs = std::filesystem;
     const auto add = [](const fs::path& p, fs::perms perms) {

@@ -7,6 +7,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "cli.h"
 
 struct sqlite3;
 
@@ -85,6 +88,13 @@ void make_package_db(const std::filesystem::path& database, const std::string& i
 
 // An INSERT of one package with every NOT NULL column filled.
 std::string package_insert(std::string_view name, std::string_view version);
+
+// A null-terminated array of pointers to the strings, as execve and getopt
+// take them; valid while the strings are.
+std::vector<char*> c_strings(std::vector<std::string>& strings);
+
+// The command line "vandrel ARGS...", parsed as the program parses its own.
+command_line parse_arguments(std::vector<std::string> args);
 
 // Makes a folder and its files readable by every user, for runs as nobody.
 void open_to_all(const std::filesystem::path& path);

@@ -119,12 +119,7 @@ sandbox_process::sandbox_process(const sandbox_setup& setup,
     }
     args.emplace_back("--");
     args.insert(args.end(), command.begin(), command.end());
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 1);
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = c_strings(args);
 
     // This environment, without the ports and pkg variables but those given.
     std::vector<std::string> variables;
@@ -140,12 +135,7 @@ sandbox_process::sandbox_process(const sandbox_setup& setup,
         variables.push_back(name);
         variables.back().append("=").append(value);
     }
-    std::vector<char*> envp;
-    envp.reserve(variables.size() + 1);
-    for (std::string& variable : variables) {
-        envp.push_back(variable.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<char*> envp = c_strings(variables);
 
     child_ = ::fork();
     if (child_ < 0) {
