@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 // The bytes one mask describes.
@@ -51,8 +52,7 @@ public:
     delimiter_cursor(const char* bytes, const std::uint64_t* masks, std::size_t begin,
                      std::size_t end) noexcept
         : bytes_(bytes), masks_(masks), end_(end), block_(begin / delimiter_block_size),
-          position_(begin),
-          mask_(masks[block_] & (~std::uint64_t{0} << (begin % delimiter_block_size))) {}
+          position_(begin), mask_(mask_from(masks, begin)) {}
 
     // A walk of nothing.
     delimiter_cursor() noexcept : delimiter_cursor("", closed, 0, 0) {}
@@ -73,12 +73,33 @@ public:
         return bytes_ + at;
     }
 
+    // Passes over the rest of a line: the first newline from the current
+    // position on, which the cursor then moves past without handing out the
+    // delimiters before it; nullptr, the cursor unmoved, when the bytes end
+    // first.
+    const char* skip_line() noexcept {
+        const auto* newline =
+            static_cast<const char*>(std::memchr(position(), '\n', end_ - position_));
+        if (newline != nullptr) {
+            position_ = static_cast<std::size_t>(newline - bytes_) + 1;
+            block_ = position_ / delimiter_block_size;
+            mask_ = mask_from(masks_, position_);
+        }
+        return newline;
+    }
+
     // Where the next search starts: just past the last delimiter handed out.
     [[nodiscard]] const char* position() const noexcept { return bytes_ + position_; }
     [[nodiscard]] const char* end() const noexcept { return bytes_ + end_; }
 
 private:
     static constexpr std::uint64_t closed[1] = {~std::uint64_t{0}};
+
+    // The delimiters of position's block from position on.
+    static std::uint64_t mask_from(const std::uint64_t* masks, std::size_t position) noexcept {
+        return masks[position / delimiter_block_size] &
+               (~std::uint64_t{0} << (position % delimiter_block_size));
+    }
 
     // Stays on the closing mask, so that every later call ends here too.
     const char* at_end() noexcept {

@@ -6,6 +6,39 @@
 #include "result_output.h"
 #include "text_search.h"
 
+namespace {
+
+// Whether the options search nothing but the name, as a search without
+// options does.
+bool searches_name_only(const search_options& options) {
+    return !options.search_description && !options.search_path && !options.search_maintainer &&
+           !options.search_depends;
+}
+
+// In a search of the name alone a line's first field decides: when it is
+// empty or doesn't hold the term, the line can't match. Such a line is passed
+// over to its newline without being split, which spares splitting most lines
+// of the index. Returns that newline, or nullptr with the cursor unmoved when
+// the line may match or isn't complete yet (the split then decides).
+const char* pass_over_unmatched_name(delimiter_cursor& line, std::string_view search_term) {
+    delimiter_cursor cursor = line;
+    const char* name = cursor.position();
+    const char* stop = cursor.next();
+    if (stop == cursor.end() ||
+        (stop != name &&
+         contains_ignoring_case(std::string_view(name, static_cast<std::size_t>(stop - name)),
+                                search_term))) {
+        return nullptr;
+    }
+    const char* newline = *stop == '\n' ? stop : cursor.skip_line();
+    if (newline != nullptr) {
+        line = cursor;
+    }
+    return newline;
+}
+
+} // namespace
+
 int match_entry(const port_entry& entry, const search_options& options,
                 std::string_view search_term) {
     if (!entry.full_name) {
@@ -36,8 +69,18 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
                         std::FILE* out) {
     line_reader reader(index_fd);
     port_entry entry;
-    const auto split = [&entry](delimiter_cursor& line) { return parse_index_line(entry, line); };
+    const bool name_only = searches_name_only(options);
+    bool passed_over = false; // the line was passed over unsplit: entry does not hold it
+    const auto split = [&](delimiter_cursor& line) {
+        const char* newline = name_only ? pass_over_unmatched_name(line, search_term) : nullptr;
+        passed_over = newline != nullptr;
+        return passed_over ? newline : parse_index_line(entry, line);
+    };
     while (reader.next(split)) {
+        ++counters.entries;
+        if (passed_over) {
+            continue;
+        }
         const int found = match_entry(entry, options, search_term);
         counters.matches += static_cast<std::uint64_t>(found);
         if (found > 0) {
@@ -49,7 +92,6 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
                 print_short_result(entry, options.show_depends, out);
             }
         }
-        ++counters.entries;
         if (found > 0 && std::ferror(out) != 0) {
             // The reader is gone (a closed pipe with SIGPIPE ignored, a full
             // disk): stop here rather than fail every write to the end.

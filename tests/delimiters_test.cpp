@@ -6,6 +6,8 @@
 #include "delimiter_definition.h"
 #include "delimiters.h"
 
+using namespace std::string_literals;
+
 namespace {
 
 // Every finder this machine runs (the vector ones too) over random runs of
@@ -36,6 +38,35 @@ TEST(delimiter_masks, are_updated_as_if_made_afresh) {
             EXPECT_EQ(updated, fresh) << unchanged << " bytes, then " << end;
         }
     }
+}
+
+// Passing over a line hands out none of its delimiters and goes on with the
+// first one after its newline, wherever in a block the newline falls.
+TEST(delimiter_cursor, skips_to_the_newline_and_walks_on_from_it) {
+    for (const std::size_t newline_at : {0, 1, 62, 63, 64, 65, 127, 128, 190}) {
+        std::string bytes(192, 'x');
+        for (std::size_t i = 3; i < bytes.size(); i += 5) {
+            bytes[i] = i % 2 == 0 ? '|' : '\0';
+        }
+        bytes[newline_at] = '\n';
+        bytes[191] = '|';
+        std::vector<std::uint64_t> masks(delimiter_masks_for(bytes.size()));
+        best_delimiter_finder().find(bytes.data(), bytes.size(), masks.data());
+        delimiter_cursor cursor(bytes.data(), masks.data(), 0, bytes.size());
+        EXPECT_EQ(cursor.skip_line(), bytes.data() + newline_at) << newline_at;
+        EXPECT_EQ(cursor.position(), bytes.data() + newline_at + 1) << newline_at;
+        const std::size_t after = bytes.find_first_of("|\n"s + '\0', newline_at + 1);
+        EXPECT_EQ(cursor.next(), bytes.data() + after) << newline_at;
+        EXPECT_EQ(cursor.skip_line(), nullptr) << "no newline is left after " << newline_at;
+        EXPECT_EQ(cursor.position(), bytes.data() + after + 1) << "and the cursor stays";
+    }
+    // A newline that ends the bytes, at a block's end: the walk then ends.
+    const std::string bytes = std::string(63, 'x') + '\n';
+    std::vector<std::uint64_t> masks(delimiter_masks_for(bytes.size()));
+    best_delimiter_finder().find(bytes.data(), bytes.size(), masks.data());
+    delimiter_cursor cursor(bytes.data(), masks.data(), 0, bytes.size());
+    EXPECT_EQ(cursor.skip_line(), bytes.data() + 63);
+    EXPECT_EQ(cursor.next(), cursor.end());
 }
 
 } // namespace

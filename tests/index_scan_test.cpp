@@ -12,6 +12,7 @@
 #include "fixtures.h"
 #include "index_lines.h"
 #include "index_scan.h"
+#include "result_output.h"
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
@@ -152,6 +153,49 @@ TEST(scan_index, counts_field_matches_separately_from_results) {
     EXPECT_EQ(maintainer_only.counters.results, 0U);
     EXPECT_EQ(maintainer_only.counters.entries, 2U);
     EXPECT_EQ(maintainer_only.out, "");
+}
+
+// A search of the name alone passes over the lines whose name can't hold the
+// term without splitting them: it must print, look up and count exactly what
+// splitting and matching every line gives.
+TEST(scan_index, a_name_search_finds_what_splitting_every_line_finds) {
+    namespace lines = fixture::index_lines;
+    const std::vector<std::string> index_lines = {
+        std::string(zsh_line), std::string(lines::no_build_depends), std::string(lines::no_depends),
+        std::string(lines::no_name), std::string(lines::short_line), "", "zsh", "|zsh|zsh",
+        // The term only after a field longer than a read: the line ends in a
+        // later read than its name.
+        "bash-5.2|/usr/ports/shells/bash|" + std::string(300 * 1024, 'x') + "|zsh-5.9",
+        "cabextract\0zsh-1.0|/usr/ports/archivers/cabextract"s, "zsh-5.9|/usr/ports/shells/zsh\r",
+        "tmux-3.5|/usr/ports/sysutils/tmux", // the last line, without a newline
+    };
+    std::string index;
+    for (const std::string& line : index_lines) {
+        index += line + (&line == &index_lines.back() ? "" : "\n");
+    }
+    for (const char* term : {"zsh", "ZSH", "", "cab", "x", "-", "5.9", "tmux", "a|b"}) {
+        std::vector<std::string> expected_looked_up;
+        const installed_version_lookup lookup = recording_lookup(expected_looked_up);
+        scan_counters expected;
+        fixture::memory_stream expected_out;
+        for (const std::string& line : index_lines) {
+            port_entry entry;
+            parse_index_line(entry, line);
+            const int found = match_entry(entry, {}, term);
+            expected.matches += static_cast<std::uint64_t>(found);
+            if (found > 0) {
+                ++expected.results;
+                entry.installed_version = lookup(entry.name);
+                print_short_result(entry, false, expected_out.get());
+            }
+        }
+        const scan_run run = scan(index, "", term);
+        EXPECT_EQ(run.out, expected_out.text()) << "'" << term << "'";
+        EXPECT_EQ(run.looked_up, expected_looked_up) << "'" << term << "'";
+        EXPECT_EQ(run.counters.results, expected.results) << "'" << term << "'";
+        EXPECT_EQ(run.counters.matches, expected.matches) << "'" << term << "'";
+        EXPECT_EQ(run.counters.entries, index_lines.size()) << "'" << term << "'";
+    }
 }
 
 TEST(scan_index, shows_the_installed_version_it_was_given) {

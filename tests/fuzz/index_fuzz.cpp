@@ -55,14 +55,24 @@ struct environment {
     environment& operator=(const environment&) = delete;
 };
 
-// What a line holds for the counting: lines end at newlines, and a last line
-// without one counts too.
-std::uint64_t count_lines(std::string_view index) {
-    std::uint64_t lines = 0;
-    for (const char c : index) {
-        lines += c == '\n' ? 1 : 0;
+// The counts of splitting and matching every line on its own: lines end at
+// newlines, and a last line without one counts too. The scan, which reads in
+// blocks and passes over lines it can rule out unsplit, must count the same.
+scan_counters count_line_by_line(std::string_view index, const search_options& options,
+                                 std::string_view term) {
+    scan_counters counters;
+    while (!index.empty()) {
+        const std::size_t newline = index.find('\n');
+        const std::string_view line = index.substr(0, newline);
+        port_entry entry;
+        parse_index_line(entry, line);
+        const int found = match_entry(entry, options, term);
+        counters.matches += static_cast<std::uint64_t>(found);
+        counters.results += found > 0 ? 1 : 0;
+        ++counters.entries;
+        index.remove_prefix(newline == std::string_view::npos ? index.size() : newline + 1);
     }
-    return lines + (!index.empty() && index.back() != '\n' ? 1 : 0);
+    return counters;
 }
 
 } // namespace
@@ -98,7 +108,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     scan_counters counters;
     const scan_outcome outcome = scan_index(fd, options, term, counters, lookup, env.out);
     require(outcome.status == scan_status::complete);
-    require(counters.entries == count_lines(index));
+    const scan_counters line_by_line = count_line_by_line(index, options, term);
+    require(counters.entries == line_by_line.entries);
+    require(counters.results == line_by_line.results);
+    require(counters.matches == line_by_line.matches);
     require(counters.results <= counters.entries);
     require(counters.matches >= counters.results);
     require(counters.matches <= 6 * counters.results);
