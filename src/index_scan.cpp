@@ -72,9 +72,14 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
     const bool name_only = searches_name_only(options);
     bool passed_over = false; // the line was passed over unsplit: entry does not hold it
     const auto split = [&](delimiter_cursor& line) {
-        const char* newline = name_only ? pass_over_unmatched_name(line, search_term) : nullptr;
-        passed_over = newline != nullptr;
-        return passed_over ? newline : parse_index_line(entry, line);
+        if (name_only) {
+            if (const char* newline = pass_over_unmatched_name(line, search_term)) {
+                passed_over = true;
+                return newline;
+            }
+            passed_over = false;
+        }
+        return parse_index_line(entry, line);
     };
     while (reader.next(split)) {
         ++counters.entries;
