@@ -165,7 +165,7 @@ TEST(scan_index, a_name_search_finds_what_splitting_every_line_finds) {
         std::string(lines::no_name), std::string(lines::short_line), "", "zsh", "|zsh|zsh",
         // The term only after a field longer than a read: the line ends in a
         // later read than its name.
-        "bash-5.2|/usr/ports/shells/bash|" + std::string(300 * 1024, 'x') + "|zsh-5.9",
+        "bash-5.2|/usr/ports/shells/bash|" + std::string(std::size_t{300} * 1024, 'x') + "|zsh-5.9",
         "cabextract\0zsh-1.0|/usr/ports/archivers/cabextract"s, "zsh-5.9|/usr/ports/shells/zsh\r",
         "tmux-3.5|/usr/ports/sysutils/tmux", // the last line, without a newline
     };
