@@ -1,74 +1,70 @@
 // The installed version of a port, from the package manager's SQLite database.
 #pragma once
 
-#include <memory>
+#include <chrono>
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
-struct sqlite3;
-struct sqlite3_stmt;
+#include "db_files.h"
+#include "package_table.h"
+
+// When the database is read, looked at again and tried again.
+struct package_db_timing {
+    using duration = std::chrono::steady_clock::duration;
+    // Lookups answered one query each, before the whole table is read once:
+    // a search with few matches doesn't pay for reading every package.
+    std::size_t direct_lookups = 16;
+    // How often, at most, the files are looked at for a commit since the
+    // table was read, or for a change that may make a failed database
+    // readable: the longest a commit goes unseen.
+    duration recheck = std::chrono::milliseconds(10);
+    // How often, at most, a database that couldn't be read is tried again
+    // though its files look the same (a lock that changed nothing).
+    duration retry = std::chrono::milliseconds(250);
+    // The clock those intervals are measured on.
+    std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
+};
 
 // The package manager's database, asked about one port after another during
-// a scan. It is opened read-only at the first lookup, so a search without a
-// match never touches it, and it is never created or changed. One connection
-// and one prepared query serve the whole scan, but no lock outlives a lookup:
-// each one ends its read before it returns, so the package manager can commit
-// at any moment of a long search.
+// a scan. It is only ever read: nothing is created, changed or deleted beside
+// it, and no lock is held between lookups (see package_table.h).
 //
-// Any failure (no file, not a database, no packages table, locked by a writer,
-// a NULL version, no row) gives std::nullopt for that lookup, with no message
-// and no wait; the next lookup starts again from the open, so a database that
-// is unlocked, or that appears, part-way through a search is seen from then on.
+// The first lookups each read one row; once matches keep coming the whole
+// table is read into memory in one read, and the connection is closed. A
+// search without a match never touches the database.
+//
+// Answers are fresh to within timing.recheck: a commit is seen by every
+// lookup made that long after it. The files are looked at no more often than
+// that, and the table is read again when they changed.
+//
+// Any failure (no file, not a database, no packages table, locked by a
+// writer, a hot journal) makes every port absent, with no message and no
+// wait. A failed database is tried again only when its files change, or
+// after timing.retry.
 class package_db {
 public:
-    explicit package_db(std::string path);
-    ~package_db();
-    package_db(const package_db&) = delete;
-    package_db& operator=(const package_db&) = delete;
-    package_db(package_db&&) = delete;
-    package_db& operator=(package_db&&) = delete;
+    explicit package_db(std::string path, package_db_timing timing = {});
 
-    // The version of the package called name (without its version).
+    // The version of the package called name (without its version), absent
+    // when it isn't installed or the database can't be read.
     std::optional<std::string> lookup_installed_version(std::optional<std::string_view> name);
 
 private:
-    struct connection_closer {
-        void operator()(sqlite3* db) const noexcept;
-    };
-    struct statement_finalizer {
-        void operator()(sqlite3_stmt* statement) const noexcept;
-    };
+    using time_point = std::chrono::steady_clock::time_point;
 
-    // What identifies the file's contents, for a database read as it stands.
-    struct file_state {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        long modified_s = 0;
-        long modified_ns = 0;
-        long changed_s = 0;
-        long changed_ns = 0;
-        bool operator==(const file_state&) const = default;
-    };
-
-    // How opening or asking ended: read_only is SQLite refusing a read it
-    // can't set up, which reading the file as it stands may get round.
-    enum class read_result { answered, read_only, failed };
-
-    // What a failed SQLite call's status means here.
-    static read_result read_failure(int status) noexcept;
-    read_result open(bool as_it_stands);
-    read_result query(std::string_view name, std::optional<std::string>& version);
-    void close() noexcept;
-    [[nodiscard]] std::optional<file_state> current_state() const;
+    // Whether the files are to be looked at now, and if so marks it done.
+    bool due_for_check(time_point now);
+    std::optional<std::string> read(std::string_view name, time_point now);
 
     std::string path_;
-    // The statement is declared after the connection, so that it goes first.
-    std::unique_ptr<sqlite3, connection_closer> connection_;
-    std::unique_ptr<sqlite3_stmt, statement_finalizer> statement_;
-    // Set while the connection reads the file as it stands (immutable): it
-    // then sees no change, so it is dropped as soon as the file changes.
-    std::optional<file_state> read_as_it_stands_;
+    package_db_timing timing_;
+    std::size_t reads_ = 0;                   // reads of one row so far
+    std::optional<installed_versions> table_; // the table, once read whole
+    bool failed_ = false;                     // the last read failed
+    db_files_state state_; // the files when the table was read, or the read failed
+    time_point checked_at_{};
+    time_point failed_at_{};
 };

@@ -1,10 +1,17 @@
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <pwd.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -16,14 +23,36 @@ using namespace std::string_view_literals;
 
 namespace {
 
-class lookup_installed_version_test : public testing::Test {
+using namespace std::chrono_literals;
+
+// A clock the test moves by hand.
+struct manual_clock {
+    std::chrono::steady_clock::time_point now{std::chrono::hours(1)};
+    void advance(std::chrono::steady_clock::duration by) { now += by; }
+};
+
+// Timing that looks at the files before every lookup: each lookup sees every
+// commit made before it.
+package_db_timing always_fresh(std::size_t direct_lookups) {
+    package_db_timing timing;
+    timing.direct_lookups = direct_lookups;
+    timing.recheck = 0s;
+    timing.retry = 0s;
+    return timing;
+}
+
+// The two ways of answering: a query per lookup, and the table read whole at
+// the first lookup. Every answer must be the same either way.
+class lookup_installed_version_test : public testing::TestWithParam<std::size_t> {
 protected:
     fixture::temp_dir dir;
     std::filesystem::path db = dir / "local.sqlite";
 
+    [[nodiscard]] package_db open_db() const { return package_db(db, always_fresh(GetParam())); }
+
     // A lookup by a database object of its own, as the first match of a scan.
     std::optional<std::string> lookup(std::optional<std::string_view> name) {
-        package_db database(db);
+        package_db database = open_db();
         return database.lookup_installed_version(name);
     }
 
@@ -37,10 +66,19 @@ protected:
     }
 };
 
-TEST_F(lookup_installed_version_test, answers_from_the_packages_table) {
+INSTANTIATE_TEST_SUITE_P(reads, lookup_installed_version_test, testing::Values(1000, 0),
+                         [](const testing::TestParamInfo<std::size_t>& info) {
+                             return info.param == 0 ? "whole_table" : "one_row_each";
+                         });
+
+TEST_P(lookup_installed_version_test, answers_from_the_packages_table) {
     fixture::make_package_db(db, fixture::package_insert("zsh", "5.9_4") +
                                      fixture::package_insert("py311-requests", "2.32.3") +
                                      fixture::package_insert("o'neil", "1.0,1"));
+    package_db database = open_db();
+    const auto lookup = [&database](std::optional<std::string_view> name) {
+        return database.lookup_installed_version(name);
+    };
     EXPECT_EQ(lookup("zsh"sv), "5.9_4");
     EXPECT_EQ(lookup("py311-requests"sv), "2.32.3");
     EXPECT_EQ(lookup("bash"sv), std::nullopt);
@@ -53,44 +91,54 @@ TEST_F(lookup_installed_version_test, answers_from_the_packages_table) {
     EXPECT_EQ(lookup(std::nullopt), std::nullopt);
 }
 
-TEST_F(lookup_installed_version_test, takes_the_first_row_and_treats_null_as_absent) {
-    fixture::run_sql(db, "CREATE TABLE packages (name TEXT, version TEXT);"
-                         "INSERT INTO packages VALUES ('twice', '1'), ('twice', '2'),"
-                         " ('nothing', NULL), ('empty', '');");
+TEST_P(lookup_installed_version_test, takes_the_first_row_and_treats_null_as_absent) {
+    fixture::run_sql(
+        db, "CREATE TABLE packages (name TEXT, version TEXT);"
+            "INSERT INTO packages VALUES ('twice', '1'), ('twice', '2'),"
+            " ('nothing', NULL), ('empty', ''), (NULL, '3'), ('nul', 'a' || char(0) || 'b'),"
+            " (x'6e756d', '4'), ('null-first', NULL), ('null-first', '5');");
     EXPECT_EQ(lookup("twice"sv), "1");
     EXPECT_EQ(lookup("nothing"sv), std::nullopt);
     EXPECT_EQ(lookup("empty"sv), "");
+    EXPECT_EQ(lookup("nul"sv), "a") << "a NUL ends the version";
+    EXPECT_EQ(lookup("num"sv), std::nullopt) << "a name stored as a blob is not that text";
+    EXPECT_EQ(lookup("null-first"sv), std::nullopt);
 }
 
-TEST_F(lookup_installed_version_test, a_missing_database_is_absent_and_not_created) {
+TEST_P(lookup_installed_version_test, a_missing_database_is_absent_and_not_created) {
     EXPECT_EQ(lookup("zsh"sv), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(db));
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
-TEST_F(lookup_installed_version_test, unusable_databases_are_absent) {
-    fixture::write_file(db, "this is not an SQLite database, only some text\n");
-    EXPECT_EQ(lookup("zsh"sv), std::nullopt);
-
-    std::filesystem::remove(db);
-    fixture::write_file(db, "");
-    EXPECT_EQ(lookup("zsh"sv), std::nullopt);
-
-    std::filesystem::remove(db);
-    fixture::run_sql(db, "CREATE TABLE other (name TEXT, version TEXT);");
-    EXPECT_EQ(lookup("zsh"sv), std::nullopt);
-
-    std::filesystem::remove(db);
-    fixture::run_sql(db, "CREATE TABLE packages (name TEXT, origin TEXT);"
-                         "INSERT INTO packages VALUES ('zsh', 'shells/zsh');");
-    EXPECT_EQ(lookup("zsh"sv), std::nullopt) << "no version column";
-
-    std::filesystem::remove(db);
-    std::filesystem::create_directory(db);
-    EXPECT_EQ(lookup("zsh"sv), std::nullopt) << "a directory at the path";
+TEST_P(lookup_installed_version_test, unusable_databases_are_absent) {
+    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+        {"text", [&] { fixture::write_file(db, "this is not an SQLite database\n"); }},
+        {"zero bytes", [&] { fixture::write_file(db, ""); }},
+        {"no packages table",
+         [&] { fixture::run_sql(db, "CREATE TABLE other (name TEXT, version TEXT);"); }},
+        {"no version column",
+         [&] {
+             fixture::run_sql(db, "CREATE TABLE packages (name TEXT, origin TEXT);"
+                                  "INSERT INTO packages VALUES ('zsh', 'shells/zsh');");
+         }},
+        {"a directory", [&] { std::filesystem::create_directory(db); }},
+        {"a FIFO", [&] { ASSERT_EQ(mkfifo(db.c_str(), 0644), 0); }},
+        {"a view that never ends",
+         [&] {
+             fixture::run_sql(db, "CREATE VIEW packages AS WITH RECURSIVE n(i) AS (SELECT 1 "
+                                  "UNION ALL SELECT i + 1 FROM n) SELECT 'p' || i AS name, "
+                                  "'1' AS version FROM n;");
+         }},
+    };
+    for (const auto& [label, make] : cases) {
+        std::filesystem::remove_all(db);
+        make();
+        EXPECT_EQ(lookup("zsh"sv), std::nullopt) << label;
+    }
 }
 
-TEST_F(lookup_installed_version_test, never_changes_a_rollback_journal_database) {
+TEST_P(lookup_installed_version_test, never_changes_a_rollback_journal_database) {
     fixture::run_sql(db, "PRAGMA journal_mode = DELETE;"
                          "CREATE TABLE packages (name TEXT, version TEXT);"
                          "INSERT INTO packages VALUES ('zsh', '5.9');");
@@ -106,10 +154,10 @@ TEST_F(lookup_installed_version_test, never_changes_a_rollback_journal_database)
 
 // One database object through a scan: locked at the first lookups, unlocked
 // before a later one.
-TEST_F(lookup_installed_version_test, a_database_locked_by_a_writer_is_absent_at_once) {
+TEST_P(lookup_installed_version_test, a_database_locked_by_a_writer_is_absent_at_once) {
     for (const char* mode : {"DELETE", "WAL"}) {
         make_zsh_db(mode, "5.9");
-        package_db database(db);
+        package_db database = open_db();
         const fixture::connection writer = fixture::begin_exclusive_write(db, "6");
         // A rollback journal locks readers out; WAL lets them read the last commit.
         const std::optional<std::string> expected =
@@ -122,13 +170,12 @@ TEST_F(lookup_installed_version_test, a_database_locked_by_a_writer_is_absent_at
     }
 }
 
-// The connection is kept between lookups, but no read outlives one: a writer
-// without a busy timeout commits at once between two lookups, and the next
-// lookup sees the commit.
-TEST_F(lookup_installed_version_test, no_lock_outlives_a_lookup) {
+// No read outlives a lookup: a writer without a busy timeout commits at once
+// between two lookups, and the next lookup sees the commit.
+TEST_P(lookup_installed_version_test, no_lock_outlives_a_lookup) {
     for (const char* mode : {"DELETE", "WAL"}) {
         make_zsh_db(mode, "1");
-        package_db database(db);
+        package_db database = open_db();
         const fixture::connection writer = fixture::open_for_writing(db);
         for (int version = 1; version <= 5; ++version) {
             EXPECT_EQ(database.lookup_installed_version("bash"sv), std::nullopt) << mode;
@@ -140,18 +187,115 @@ TEST_F(lookup_installed_version_test, no_lock_outlives_a_lookup) {
     }
 }
 
-TEST_F(lookup_installed_version_test, a_database_that_appears_part_way_is_seen) {
-    package_db database(db);
+TEST_P(lookup_installed_version_test, a_database_that_appears_part_way_is_seen) {
+    package_db database = open_db();
     EXPECT_EQ(database.lookup_installed_version("zsh"sv), std::nullopt);
     EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "nothing was created";
     fixture::make_package_db(db, fixture::package_insert("zsh", "5.9_4"));
     EXPECT_EQ(database.lookup_installed_version("zsh"sv), "5.9_4");
 }
 
-// As an ordinary user, in a folder that user can't write, a WAL database can
-// only be read as it stands; the folder's name must survive the URI that asks
-// for that. Read as it stands, the database sees no change of its own, so a
-// change to the file must still reach the next lookup.
+// A commit shows once the files were looked at again: at most timing.recheck
+// after it, and never before the clock says so.
+TEST(lookup_installed_version_timing, a_commit_shows_within_the_recheck_interval) {
+    const fixture::temp_dir dir;
+    const std::filesystem::path db = dir / "local.sqlite";
+    fixture::make_package_db(db, fixture::package_insert("zsh", "1"));
+    manual_clock clock;
+    package_db_timing timing;
+    timing.direct_lookups = 1;
+    timing.now = [&clock] { return clock.now; };
+    package_db database(db, timing);
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), "1") << "one row";
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), "1") << "the whole table";
+    // Older than a clock tick, so that the commit shows in the file's time.
+    std::this_thread::sleep_for(30ms);
+    fixture::run_sql(db, "UPDATE packages SET version = '2';");
+    clock.advance(timing.recheck / 2);
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), "1") << "not looked at yet";
+    clock.advance(timing.recheck / 2);
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), "2");
+}
+
+// Another process holding the lock bytes of a database, as a writer in the
+// middle of a commit does, without changing any of its files.
+class lock_holder {
+public:
+    explicit lock_holder(const std::filesystem::path& db) {
+        int ready[2];
+        if (pipe(ready) != 0 || pipe(release_) != 0) {
+            return;
+        }
+        child_ = fork();
+        if (child_ == 0) {
+            close(release_[1]); // the parent's end: closing it releases the lock
+            // SQLite's lock bytes: the pending byte, the reserved byte and
+            // the shared range, from 1 GiB on.
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_start = 0x40000000;
+            lock.l_len = 512;
+            const int fd = ::open(db.c_str(), O_RDWR);
+            const char done = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
+            char go = 0;
+            if (write(ready[1], &done, 1) != 1 || read(release_[0], &go, 1) < 0) {
+                _exit(1);
+            }
+            _exit(0);
+        }
+        close(ready[1]);
+        close(release_[0]);
+        char done = 0;
+        locked_ = read(ready[0], &done, 1) == 1 && done == 'y';
+        close(ready[0]);
+    }
+    ~lock_holder() { release(); }
+    lock_holder(const lock_holder&) = delete;
+    lock_holder& operator=(const lock_holder&) = delete;
+    [[nodiscard]] bool locked() const { return locked_; }
+    void release() {
+        if (child_ > 0) {
+            close(release_[1]);
+            waitpid(child_, nullptr, 0);
+            child_ = -1;
+        }
+    }
+
+private:
+    int release_[2] = {-1, -1};
+    pid_t child_ = -1;
+    bool locked_ = false;
+};
+
+// A database that can't be read costs one attempt: while its files stay as
+// they were it is tried again only once timing.retry has passed.
+TEST(lookup_installed_version_timing, a_failed_database_is_tried_again_after_the_retry_interval) {
+    const fixture::temp_dir dir;
+    const std::filesystem::path db = dir / "local.sqlite";
+    fixture::run_sql(db, "PRAGMA journal_mode = DELETE;"
+                         "CREATE TABLE packages (name TEXT, version TEXT);"
+                         "INSERT INTO packages VALUES ('zsh', '5.9');");
+    manual_clock clock;
+    package_db_timing timing;
+    timing.now = [&clock] { return clock.now; };
+    package_db database(db, timing);
+    lock_holder holder(db);
+    ASSERT_TRUE(holder.locked());
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), std::nullopt) << "locked";
+    holder.release();
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), std::nullopt) << "not tried again";
+    clock.advance(timing.recheck);
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), std::nullopt)
+        << "the files look the same";
+    clock.advance(timing.retry - timing.recheck);
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), "5.9") << "tried again";
+}
+
+// As an ordinary user, in a folder that user can// As an ordinary user, in a folder that user can't
+// write, a WAL database can only be read as it stands; the folder's name must survive the URI that
+// asks for that. Read as it stands, the database sees no change of its own, so a change to the file
+// must still reach the next lookup.
 TEST(lookup_installed_version, an_ordinary_user_reads_a_wal_database_it_cannot_write_beside) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to become nobody";
@@ -173,7 +317,7 @@ TEST(lookup_installed_version, an_ordinary_user_reads_a_wal_database_it_cannot_w
         if (nobody == nullptr || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) {
             _exit(2);
         }
-        package_db database(db);
+        package_db database(db, always_fresh(0));
         for (int lookup = 0; lookup < 2; ++lookup) {
             char go = 0;
             if (lookup > 0 && read(go_on[0], &go, 1) != 1) {
