@@ -253,6 +253,17 @@ void rollback_journal_db(const fs::path& db, const std::string& sql) {
     fixture::run_sql(db, "PRAGMA journal_mode = DELETE;" + sql);
 }
 
+// Commits sql to a WAL database and leaves it in the -wal, beside its -shm,
+// as a writer that ends without a checkpoint does.
+void leave_in_wal(const fs::path& db, const std::string& sql) {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
+    const fixture::connection writer(raw);
+    ASSERT_EQ(sqlite3_db_config(writer.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer.get(), sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     databases, hostile_database_test,
     testing::Values(
@@ -280,7 +291,20 @@ INSTANTIATE_TEST_SUITE_P(
                           rollback_journal_db(db, "CREATE TABLE packages (name TEXT, origin TEXT);"
                                                   "INSERT INTO packages VALUES ('zsh', 'x');");
                       }},
-        database_case{"a_directory", [](const fs::path& db) { fs::create_directory(db); }}));
+        database_case{"a_directory", [](const fs::path& db) { fs::create_directory(db); }},
+        database_case{"a_fifo", [](const fs::path& db) { ASSERT_EQ(mkfifo(db.c_str(), 0644), 0); }},
+        database_case{"a_view_that_never_ends",
+                      [](const fs::path& db) {
+                          rollback_journal_db(
+                              db, "CREATE VIEW packages AS WITH RECURSIVE n(i) AS (SELECT 1 "
+                                  "UNION ALL SELECT i + 1 FROM n) SELECT 'zsh' || i AS name, "
+                                  "'1' AS version FROM n;");
+                      }},
+        database_case{"a_wal_without_its_shm", [](const fs::path& db) {
+                          fixture::make_package_db(db, fixture::package_insert("zsh", "5.9_4"));
+                          leave_in_wal(db, "UPDATE packages SET version = '5.9_9';");
+                          fs::remove(db.string() + "-shm");
+                      }}));
 
 TEST(hostile_database, a_truncated_copy_neither_crashes_nor_changes) {
     const fixture::sample_system system;
@@ -332,29 +356,124 @@ TEST(hostile_database, a_file_the_user_cannot_read_shows_not_installed) {
     EXPECT_EQ(snapshot(system.pkg()), before);
 }
 
-TEST(hostile_database, rows_still_only_in_the_wal_file_are_seen) {
+// The states a healthy database is found in, each read as root and as an
+// ordinary user who can't write its folder: the right version shows, and the
+// folder is left exactly as it was, no -wal, -shm or -journal created and no
+// byte of any file changed.
+struct healthy_state {
+    const char* label;
+    void (*make)(const fs::path& db);
+    const char* version; // what -f shows for zsh
+    friend void PrintTo(const healthy_state& c, std::ostream* os) { *os << c.label; }
+};
+
+class healthy_database_test
+    : public testing::TestWithParam<std::tuple<healthy_state, const char*>> {};
+
+TEST_P(healthy_database_test, is_read_and_left_as_it_was) {
+    const auto& [state, user] = GetParam();
+    if (*user != '\0' && !is_root()) {
+        GTEST_SKIP() << "needs real root to run the search as " << user;
+    }
     const fixture::sample_system system;
     const fs::path db = system.pkg() / "local.sqlite";
-    // A writer that ends without a checkpoint leaves its last commit in -wal.
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
-    const fixture::connection writer(raw);
-    ASSERT_EQ(sqlite3_db_config(writer.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(writer.get(),
-                           "UPDATE packages SET version = '5.9_9' WHERE name = 'zsh';", nullptr,
-                           nullptr, nullptr),
-              SQLITE_OK);
-    ASSERT_TRUE(fs::exists(system.pkg() / "local.sqlite-wal"));
-    const std::string main_file = fixture::read_file(db);
-    const std::string wal_file = fixture::read_file(system.pkg() / "local.sqlite-wal");
-    SANDBOX_RUN(got, system.setup(), command({"-f", "zsh-5"}));
-    EXPECT_EQ(
-        got.out,
-        "+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: 5.9_9 [bapt@FreeBSD.org, /usr/local])\n");
+    state.make(db);
+    fixture::open_to_all(system.pkg());
+    const std::string before = snapshot(system.pkg());
+    fixture::sandbox_setup setup = system.setup();
+    setup.user = user;
+    SANDBOX_RUN(got, setup, command({"-f", "zsh-5"}));
+    EXPECT_EQ(got.out, "+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: "s + state.version +
+                           " [bapt@FreeBSD.org, /usr/local])\n");
+    EXPECT_EQ(got.err, "");
     EXPECT_EQ(got.status, 0);
-    EXPECT_EQ(fixture::read_file(db), main_file);
-    EXPECT_EQ(fixture::read_file(system.pkg() / "local.sqlite-wal"), wal_file);
+    EXPECT_EQ(snapshot(system.pkg()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    states, healthy_database_test,
+    testing::Combine(
+        testing::Values(healthy_state{"wal_closed", [](const fs::path&) {}, "5.9_4"},
+                        healthy_state{"wal_with_its_wal_and_shm",
+                                      [](const fs::path& db) {
+                                          // The last commit is only in the -wal: it must be seen.
+                                          leave_in_wal(db, "UPDATE packages SET version = '5.9_9' "
+                                                           "WHERE name = 'zsh';");
+                                          ASSERT_TRUE(fs::exists(db.string() + "-wal"));
+                                          ASSERT_TRUE(fs::exists(db.string() + "-shm"));
+                                      },
+                                      "5.9_9"},
+                        healthy_state{"rollback_journal",
+                                      [](const fs::path& db) {
+                                          fixture::run_sql(db, "PRAGMA journal_mode = DELETE;");
+                                      },
+                                      "5.9_4"}),
+        testing::Values("", "nobody")),
+    [](const testing::TestParamInfo<healthy_database_test::ParamType>& info) {
+        return std::string(std::get<0>(info.param).label) +
+               (*std::get<1>(info.param) == '\0' ? "_as_root" : "_as_nobody");
+    });
+
+// A writer that dies part-way through a transaction, after its cache has
+// spilled changed pages into the database file, leaves a hot journal: the
+// file then holds data that was never committed, and only rolling the
+// journal back (which needs writing) gives the committed state.
+void crash_a_writer_mid_transaction(const fs::path& db) {
+    const pid_t writer = fork();
+    if (writer == 0) {
+        sqlite3* raw = nullptr;
+        if (sqlite3_open(db.c_str(), &raw) == SQLITE_OK) {
+            sqlite3_exec(raw,
+                         "PRAGMA cache_size = 10; BEGIN;"
+                         "UPDATE packages SET version = 'UNCOMMITTED' WHERE name = 'zsh';"
+                         "CREATE TABLE filler (x);"
+                         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                         "WHERE i < 400) INSERT INTO filler SELECT randomblob(2000) FROM n;",
+                         nullptr, nullptr, nullptr);
+        }
+        raise(SIGKILL);
+    }
+    waitpid(writer, nullptr, 0);
+}
+
+// What the database file says of zsh when read as it stands, journal ignored.
+std::string version_in_the_file_alone(const fs::path& db) {
+    sqlite3* raw = nullptr;
+    const std::string uri = "file:" + db.string() + "?immutable=1";
+    sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+    const fixture::connection reader(raw);
+    sqlite3_stmt* statement = nullptr;
+    std::string version;
+    if (sqlite3_prepare_v2(reader.get(), "SELECT version FROM packages WHERE name = 'zsh'", -1,
+                           &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        version = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    }
+    sqlite3_finalize(statement);
+    return version;
+}
+
+TEST(hostile_database, a_hot_journal_never_shows_uncommitted_data) {
+    for (const std::string user : {"", "nobody"}) {
+        if (!user.empty() && !is_root()) {
+            GTEST_SKIP() << "needs real root to run the search as nobody";
+        }
+        const fixture::sample_system system;
+        const fs::path db = system.pkg() / "local.sqlite";
+        fixture::run_sql(db, "PRAGMA journal_mode = DELETE;");
+        crash_a_writer_mid_transaction(db);
+        ASSERT_TRUE(fs::exists(db.string() + "-journal"));
+        ASSERT_EQ(version_in_the_file_alone(db), "UNCOMMITTED")
+            << "the writer's change should have reached the file";
+        fixture::open_to_all(system.pkg());
+        const std::string before = snapshot(system.pkg());
+        fixture::sandbox_setup setup = system.setup();
+        setup.user = user;
+        SANDBOX_RUN(got, setup, command({"-f", "zsh-5"}));
+        EXPECT_EQ(got.out, zsh_not_installed) << user;
+        EXPECT_EQ(got.status, 0);
+        EXPECT_EQ(snapshot(system.pkg()), before) << user;
+    }
 }
 
 // --- the package database while the package manager writes it ---
@@ -455,6 +574,71 @@ INSTANTIATE_TEST_SUITE_P(journal_modes, concurrent_writer_test, testing::Values(
                          [](const testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param) == "WAL" ? "wal" : "rollback_journal";
                          });
+
+// The processes running the vandrel binary.
+std::vector<std::string> vandrel_pids() {
+    std::vector<std::string> pids;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") == std::string::npos &&
+            fs::read_symlink(entry.path() / "exe", error) == fixture::vandrel_binary()) {
+            pids.push_back(pid);
+        }
+    }
+    return pids;
+}
+
+// The lines of /proc/locks that belong to the process.
+std::string locks_of(const std::string& pid) {
+    std::string held;
+    const std::string all = fixture::read_file("/proc/locks");
+    for (std::size_t at = 0; at < all.size(); at = all.find('\n', at) + 1) {
+        const std::string line = all.substr(at, all.find('\n', at) - at);
+        if (line.find(" " + pid + " ") != std::string::npos) {
+            held += line + "\n";
+        }
+    }
+    return held;
+}
+
+// While the search waits on its reader, it holds no lock on the database:
+// another connection can even switch the journal mode, which needs the
+// database to itself.
+TEST_P(concurrent_writer_test, no_lock_is_held_while_the_search_waits_on_its_output) {
+#if !defined(__linux__)
+    GTEST_SKIP() << "reads the locks a process holds from Linux's /proc/locks";
+#endif
+    const busy_system busy(20000, GetParam());
+    fixture::sandbox_process search(busy.system.setup(), command({"-r", ""}));
+    if (!search.wait_until_output_blocks()) {
+        const fixture::run_result got = search.finish();
+        if (got.skipped) {
+            GTEST_SKIP() << got.err;
+        }
+        FAIL() << "the search never waited for its reader: " << got.err;
+    }
+    const std::vector<std::string> pids = vandrel_pids();
+    ASSERT_EQ(pids.size(), 1U);
+    EXPECT_EQ(locks_of(pids.front()), "");
+    const bool wal = std::string(GetParam()) == "WAL";
+    {
+        const fixture::connection writer = fixture::open_for_writing(busy.db);
+        sqlite3_stmt* statement = nullptr;
+        ASSERT_EQ(
+            sqlite3_prepare_v2(writer.get(),
+                               wal ? "PRAGMA journal_mode = DELETE" : "PRAGMA journal_mode = WAL",
+                               -1, &statement, nullptr),
+            SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+        EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)),
+                     wal ? "delete" : "wal");
+        sqlite3_finalize(statement);
+    }
+    const fixture::run_result got = search.finish();
+    EXPECT_TRUE(got.out.ends_with(counts(20001, 20001, 20001)));
+    EXPECT_EQ(got.status, 0);
+}
 
 // Locked by a writer at the first matches and unlocked before later ones: the
 // early matches show "-", every one after the unlock "+".
