@@ -1,7 +1,8 @@
 // Writes a real-sized, realistic ports index and a package database for the
 // benchmarks. Deterministic for a given seed.
 //
-//   generate_index [--lines N] [--seed S] [--installed K] --index FILE [--db FILE --schema SQL]
+//   generate_index [--lines N] [--seed S] [--installed K] [--desc-bytes B] --index FILE
+//                  [--db FILE --schema SQL]
 //
 // The index has the real 13 fields; names carry the real prefixes (py311-,
 // p5-, rubygem-, php83-, kf6-, ...), versions carry _N revisions and ,N
@@ -287,8 +288,10 @@ void exec(sqlite3* db, const std::string& sql) {
     }
 }
 
-void write_db(const std::vector<port>& ports, std::size_t installed, const std::string& file,
-              const std::string& schema_file, unsigned seed) {
+// desc_bytes pads each description to about that size, as pkg stores the
+// port's whole pkg-descr (about 1.1 KB on average); 0 keeps it one line.
+void write_db(const std::vector<port>& ports, std::size_t installed, std::size_t desc_bytes,
+              const std::string& file, const std::string& schema_file, unsigned seed) {
     std::ifstream schema_in(schema_file);
     std::stringstream schema;
     schema << schema_in.rdbuf();
@@ -323,7 +326,11 @@ void write_db(const std::vector<port>& ports, std::size_t installed, const std::
         sqlite3_bind_text(raw_statement, 2, p.name.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(raw_statement, 3, version.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(raw_statement, 4, p.comment.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(raw_statement, 5, (p.comment + ".").c_str(), -1, SQLITE_TRANSIENT);
+        std::string desc = p.comment + ".";
+        while (desc.size() < desc_bytes) {
+            desc += "\n" + p.comment + ", as the port's description says at length.";
+        }
+        sqlite3_bind_text(raw_statement, 5, desc.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(raw_statement, 6, p.maintainer.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_text(raw_statement, 7, p.www.c_str(), -1, SQLITE_TRANSIENT);
         sqlite3_bind_int64(raw_statement, 8, static_cast<sqlite3_int64>(gen.below(5000000)) + 1000);
@@ -341,7 +348,8 @@ void write_db(const std::vector<port>& ports, std::size_t installed, const std::
 }
 
 [[noreturn]] void usage() {
-    std::cerr << "usage: generate_index [--lines N] [--seed S] [--installed K] --index FILE "
+    std::cerr << "usage: generate_index [--lines N] [--seed S] [--installed K] [--desc-bytes B] "
+                 "--index FILE "
                  "[--db FILE --schema SQL]\n";
     std::exit(2);
 }
@@ -351,6 +359,7 @@ void write_db(const std::vector<port>& ports, std::size_t installed, const std::
 int main(int argc, char** argv) {
     std::size_t lines = 36000;
     std::size_t installed = 1500;
+    std::size_t desc_bytes = 0;
     unsigned seed = 1;
     std::string index;
     std::string db;
@@ -367,6 +376,8 @@ int main(int argc, char** argv) {
             seed = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
         } else if (arg == "--installed") {
             installed = std::strtoull(value, nullptr, 10);
+        } else if (arg == "--desc-bytes") {
+            desc_bytes = std::strtoull(value, nullptr, 10);
         } else if (arg == "--index") {
             index = value;
         } else if (arg == "--db") {
@@ -383,7 +394,7 @@ int main(int argc, char** argv) {
     const std::vector<port> ports = make_ports(lines, seed);
     write_index(ports, index);
     if (!db.empty()) {
-        write_db(ports, installed, db, schema, seed);
+        write_db(ports, installed, desc_bytes, db, schema, seed);
     }
     return 0;
 }

@@ -16,7 +16,7 @@ struct package_db_timing {
     using duration = std::chrono::steady_clock::duration;
     // Lookups answered one query each, before the whole table is read once:
     // a search with few matches doesn't pay for reading every package.
-    std::size_t direct_lookups = 16;
+    std::size_t direct_lookups = 8;
     // How often, at most, the files are looked at for a commit since the
     // table was read, or for a change that may make a failed database
     // readable: the longest a commit goes unseen.

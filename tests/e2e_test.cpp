@@ -472,6 +472,28 @@ TEST(package_database, an_ordinary_user_sees_installed_ports_in_a_wal_database) 
     EXPECT_FALSE(std::filesystem::exists(system.pkg() / "local.sqlite-shm"));
 }
 
+// PKG_DBDIR as ${ROOT}/var/db/pkg gives with ROOT=/, and with a doubled slash
+// inside: the same database, for root and for an ordinary user.
+TEST(package_database, doubled_slashes_in_pkg_dbdir_name_the_same_database) {
+    const fixture::sample_system system;
+    for (const char* user : {"", "nobody"}) {
+        if (*user != '\0' && geteuid() != 0) {
+            GTEST_SKIP() << "needs real root to run the search as nobody";
+        }
+        for (const char* dir : {"//var/db/pkg", "/var//db/pkg/"}) {
+            fixture::sandbox_setup setup = system.setup();
+            setup.user = user;
+            setup.environment = {{"PKG_DBDIR", dir}};
+            SANDBOX_RUN(got, setup, command({"-f", "zsh-5"}));
+            EXPECT_EQ(got.out, "+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: 5.9_4 "
+                               "[bapt@FreeBSD.org, /usr/local])\n")
+                << dir << " as " << user;
+            EXPECT_EQ(got.status, 0);
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(system.pkg() / "local.sqlite-shm"));
+}
+
 TEST(package_database, a_missing_database_shows_every_port_as_not_installed) {
     const fixture::sample_system system;
     std::filesystem::remove(system.pkg() / "local.sqlite");

@@ -1,6 +1,6 @@
 // Arbitrary bytes as a ports index, through the real line reading, split,
 // match, package lookup and both printers. The first byte chooses the options
-// and whether lookups go to a real database (slow: one open per hit) or to a
+// and whether lookups go to a real database (each fuzz run reads it anew) or to a
 // missing one, the second the length of the search term that follows; the rest
 // is the index. Besides crashes it checks what must hold whatever the input.
 #include <cstdint>
