@@ -45,17 +45,17 @@ std::optional<std::string> package_db::read(std::string_view name, time_point no
         if (got.ok) {
             return std::move(got.version);
         }
-        state_ = std::move(got.state);
+        state_ = got.state;
     } else {
         table_read got = read_installed_versions(path_);
         if (got.ok) {
             table_ = std::move(got.versions);
-            state_ = std::move(got.state);
+            state_ = got.state;
             checked_at_ = now;
             const auto found = table_->find(name);
             return found != table_->end() ? found->second : std::nullopt;
         }
-        state_ = std::move(got.state);
+        state_ = got.state;
     }
     failed_ = true;
     failed_at_ = now;
