@@ -10,8 +10,9 @@ sqlite3_vfs* base_of(sqlite3_vfs* vfs) {
 
 // The database, its rollback journal and its write-ahead log are opened
 // read-only and only if they exist. Temporary files, which have no name and
-// live in the temporary folder, are left as SQLite asks.
-int open_readonly(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* file, int flags,
+// live in the temporary folder, are left as SQLite asks. The name is spelt
+// const char*, sqlite3_filename's definition, which SQLite before 3.41 lacks.
+int open_readonly(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags,
                   int* out_flags) {
     constexpr int named_files = SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_WAL |
                                 SQLITE_OPEN_SUPER_JOURNAL;
