@@ -4,11 +4,13 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -575,14 +577,36 @@ INSTANTIATE_TEST_SUITE_P(journal_modes, concurrent_writer_test, testing::Values(
                              return std::string(info.param) == "WAL" ? "wal" : "rollback_journal";
                          });
 
-// The processes running the vandrel binary.
+// The parent of a process, from /proc; 0 when it has none or is gone.
+long parent_of(long pid) {
+    std::string stat;
+    try {
+        stat = fixture::read_file("/proc/" + std::to_string(pid) + "/stat");
+    } catch (const std::runtime_error&) {
+        return 0;
+    }
+    const std::size_t name_end = stat.rfind(") ");
+    // After the name: the state, then the parent's pid.
+    return name_end == std::string::npos ? 0
+                                         : std::strtol(stat.c_str() + name_end + 4, nullptr, 10);
+}
+
+// The processes running the vandrel binary that this test started (other
+// tests may run theirs at the same time).
 std::vector<std::string> vandrel_pids() {
+    const auto ours = [](long pid) {
+        while (pid > 1 && pid != getpid()) {
+            pid = parent_of(pid);
+        }
+        return pid == getpid();
+    };
     std::vector<std::string> pids;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc", error)) {
         const std::string pid = entry.path().filename();
         if (pid.find_first_not_of("0123456789") == std::string::npos &&
-            fs::read_symlink(entry.path() / "exe", error) == fixture::vandrel_binary()) {
+            fs::read_symlink(entry.path() / "exe", error) == fixture::vandrel_binary() &&
+            ours(std::stol(pid))) {
             pids.push_back(pid);
         }
     }
