@@ -481,6 +481,17 @@ TEST(hostile_database, a_hot_journal_never_shows_uncommitted_data) {
 
 // --- the package database while the package manager writes it ---
 
+// Waits until the search blocks on its full output, or ends the test:
+// skipped where no namespace can be made, failed when the search ended first.
+#define WAIT_UNTIL_OUTPUT_BLOCKS(search)                                                           \
+    if (!(search).wait_until_output_blocks()) {                                                    \
+        const fixture::run_result ended = (search).finish();                                       \
+        if (ended.skipped) {                                                                       \
+            GTEST_SKIP() << ended.err;                                                             \
+        }                                                                                          \
+        FAIL() << "the search never waited for its reader: " << ended.err;                         \
+    }
+
 // A system whose index holds port0 to port<count - 1> in misc/, then one port
 // called latecomer; the database, in the given journal mode, lists all but
 // the latecomer at version 1.0, so that every lookup but the last finds a row.
@@ -525,13 +536,7 @@ class concurrent_writer_test : public testing::TestWithParam<const char*> {};
 TEST_P(concurrent_writer_test, a_commit_while_the_search_waits_succeeds_and_is_seen) {
     const busy_system busy(20000, GetParam());
     fixture::sandbox_process search(busy.system.setup(), command({"-f", ""}));
-    if (!search.wait_until_output_blocks()) {
-        const fixture::run_result got = search.finish();
-        if (got.skipped) {
-            GTEST_SKIP() << got.err;
-        }
-        FAIL() << "the search never waited for its reader: " << got.err;
-    }
+    WAIT_UNTIL_OUTPUT_BLOCKS(search);
     {
         const fixture::connection writer = fixture::open_for_writing(busy.db);
         fixture::exec(writer.get(), "PRAGMA busy_timeout = 10000;" +
@@ -636,13 +641,7 @@ TEST_P(concurrent_writer_test, no_lock_is_held_while_the_search_waits_on_its_out
 #endif
     const busy_system busy(20000, GetParam());
     fixture::sandbox_process search(busy.system.setup(), command({"-r", ""}));
-    if (!search.wait_until_output_blocks()) {
-        const fixture::run_result got = search.finish();
-        if (got.skipped) {
-            GTEST_SKIP() << got.err;
-        }
-        FAIL() << "the search never waited for its reader: " << got.err;
-    }
+    WAIT_UNTIL_OUTPUT_BLOCKS(search);
     const std::vector<std::string> pids = vandrel_pids();
     ASSERT_EQ(pids.size(), 1U);
     EXPECT_EQ(locks_of(pids.front()), "");
@@ -671,13 +670,7 @@ TEST(hostile_database, a_database_unlocked_part_way_is_seen_from_then_on) {
     const busy_system busy(20000, "DELETE");
     fixture::connection writer = fixture::begin_exclusive_write(busy.db, "7");
     fixture::sandbox_process search(busy.system.setup(), command({""}));
-    if (!search.wait_until_output_blocks()) {
-        const fixture::run_result got = search.finish();
-        if (got.skipped) {
-            GTEST_SKIP() << got.err;
-        }
-        FAIL() << "the search never waited for its reader: " << got.err;
-    }
+    WAIT_UNTIL_OUTPUT_BLOCKS(search);
     fixture::exec(writer.get(), "COMMIT;");
     const fixture::run_result got = search.finish();
     const std::string marks = marks_of(got.out);
