@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "system.h"
+#include "release.h"
 
 std::optional<std::string_view> environment_setting(const char* name) {
     const char* value = std::getenv(name);

@@ -1,13 +1,12 @@
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 
 #include <gtest/gtest.h>
 
 #include "fixtures.h"
-#include "system.h"
-
-using namespace std::string_view_literals;
+#include "release.h"
 
 namespace {
 
@@ -24,11 +23,6 @@ TEST(release_major, is_the_release_up_to_its_first_dot) {
         EXPECT_EQ(release_major(c.release), c.major) << "'" << c.release << "'";
     }
 }
-
-} // namespace
-
-#if defined(__linux__)
-namespace {
 
 struct release_file_case {
     std::string content;
@@ -47,18 +41,17 @@ TEST_P(release_from_file_test, is_the_text_without_its_newline) {
     EXPECT_EQ(release_from_file((dir / "osrelease").c_str()), c.release);
 }
 
-INSTANTIATE_TEST_SUITE_P(contents, release_from_file_test,
-                         testing::Values(release_file_case{"15.1-RELEASE-p2\n", "15.1-RELEASE-p2"},
-                                         release_file_case{"14.3-STABLE", "14.3-STABLE"},
-                                         release_file_case{"16\n", "16"},
-                                         release_file_case{".1\n", ".1"},
-                                         release_file_case{std::string("15.1\0junk\n", 10), "15.1"},
-                                         release_file_case{"\n", std::nullopt},
-                                         release_file_case{"", std::nullopt}));
+INSTANTIATE_TEST_SUITE_P(
+    contents, release_from_file_test,
+    testing::Values(release_file_case{"15.1-RELEASE-p2\n", "15.1-RELEASE-p2"},
+                    release_file_case{"14.3-STABLE", "14.3-STABLE"},
+                    release_file_case{"16\n", "16"}, release_file_case{".1\n", ".1"},
+                    release_file_case{std::string("15.1\0junk\n", 10), "15.1"},
+                    release_file_case{std::string("\0junk\n", 6), std::nullopt},
+                    release_file_case{"\n", std::nullopt}, release_file_case{"", std::nullopt}));
 
 TEST(release_from_file, a_missing_file_gives_no_release) {
     EXPECT_EQ(release_from_file("/nonexistent/osrelease"), std::nullopt);
 }
 
 } // namespace
-#endif
