@@ -1,5 +1,7 @@
-// Runs the real binary against fixture systems in a private mount namespace and
-// compares standard output, standard error and exit status byte for byte.
+// Runs the real binary against fixture systems and compares standard output,
+// standard error and exit status byte for byte. The fixtures are named by the
+// ports and pkg variables, except where a case must prove the default paths
+// and the release: those run in a private mount namespace, on Linux only.
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -10,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "index_lines.h"
-#include "sandbox.h"
+#include "runner.h"
 
 namespace {
 
@@ -47,7 +49,7 @@ class command_line_test : public testing::TestWithParam<cli_case> {};
 TEST_P(command_line_test, chooses_version_help_or_search) {
     const cli_case& c = GetParam();
     const fixture::sample_system system;
-    SANDBOX_RUN(got, system.setup(), command(c.args));
+    RUN_OR_SKIP(got, system.setup(), command(c.args));
     expect_run(got, c.want);
 }
 
@@ -170,7 +172,7 @@ TEST_P(empty_fields_test, keep_every_field_in_its_place) {
         index += std::string(line) + "\n";
     }
     fixture::write_file(system.ports() / "INDEX-15", index);
-    SANDBOX_RUN(got, system.setup(), command(GetParam().args));
+    RUN_OR_SKIP(got, system.setup(), command(GetParam().args));
     expect_run(got, GetParam().want);
 }
 
@@ -261,10 +263,11 @@ TEST_P(release_test, fails_with_one_message_and_nothing_on_stdout) {
     const fixture::temp_dir dir;
     std::filesystem::create_directory(dir / "ports");
     fixture::write_file(dir / "osrelease", c.release);
-    fixture::sandbox_setup setup;
+    fixture::run_setup setup;
     setup.ports = dir / "ports";
     setup.release = dir / "osrelease";
-    SANDBOX_RUN(got, setup, command({c.option, "zsh"}));
+    setup.at_default_paths = true;
+    RUN_OR_SKIP(got, setup, command({c.option, "zsh"}));
     expect_run(got, {"", c.err, 1});
 }
 
@@ -285,8 +288,8 @@ TEST(index, a_directory_is_reported_like_a_missing_index) {
     const fixture::sample_system system;
     std::filesystem::remove(system.ports() / "INDEX-15");
     std::filesystem::create_directory(system.ports() / "INDEX-15");
-    SANDBOX_RUN(got, system.setup(), command({"-r", "zsh"}));
-    expect_run(got, {"", "Could not open /usr/ports/INDEX-15\n", 1});
+    RUN_OR_SKIP(got, system.setup(), command({"-r", "zsh"}));
+    expect_run(got, {"", "Could not open " + system.index().string() + "\n", 1});
 }
 
 // --- the ports tree and package database elsewhere ---
@@ -334,12 +337,12 @@ TEST_P(elsewhere_test, follows_the_ports_and_pkg_variables) {
     fixture::make_package_db(other / "pkg/local.sqlite", fixture::package_insert("zsh", "5.8"));
     fixture::write_file(system.release(), c.release);
     fixture::open_to_all(other.path());
-    fixture::sandbox_setup setup = system.setup();
+    fixture::run_setup setup = system.setup_at_default_paths();
     for (const auto& [name, value] : c.environment) {
         setup.environment.emplace_back(name, with_folder(value, other.path().string()));
     }
     const std::string before = fixture::read_file(other / "pkg/local.sqlite");
-    SANDBOX_RUN(got, setup, command(c.args));
+    RUN_OR_SKIP(got, setup, command(c.args));
     expect_run(got, {c.out, with_folder(c.err, other.path().string()), c.status});
     EXPECT_EQ(fixture::read_file(other / "pkg/local.sqlite"), before);
     EXPECT_FALSE(std::filesystem::exists("/nonexistent")) << "nothing was created";
@@ -428,15 +431,15 @@ TEST(invocation, usage_shows_a_relative_name_as_typed) {
     const fixture::sample_system system;
     const fixture::temp_dir bin;
     std::filesystem::create_symlink(vandrel_binary(), bin / "x");
-    fixture::sandbox_setup setup = system.setup();
+    fixture::run_setup setup = system.setup();
     setup.cwd = bin.path();
-    SANDBOX_RUN(got, setup, {"./x"});
+    RUN_OR_SKIP(got, setup, {"./x"});
     expect_run(got, {expected_help("./x"), "", 0});
 }
 
 TEST(invocation, usage_shows_a_full_path_as_typed) {
     const fixture::sample_system system;
-    SANDBOX_RUN(got, system.setup(), {vandrel_binary(), "-h"});
+    RUN_OR_SKIP(got, system.setup(), {vandrel_binary(), "-h"});
     expect_run(got, {expected_help(vandrel_binary()), "", 0});
 }
 
@@ -447,9 +450,9 @@ TEST(output, a_full_disk_is_a_failure) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"-v"}, std::vector<std::string>{"-h"},
           std::vector<std::string>{"-r", "zsh"}}) {
-        fixture::sandbox_setup setup = system.setup();
+        fixture::run_setup setup = system.setup();
         setup.stdout_file = "/dev/full";
-        SANDBOX_RUN(got, setup, command(args));
+        RUN_OR_SKIP(got, setup, command(args));
         expect_run(got, {"", "vandrel: write error: No space left on device\n", 1});
     }
 }
@@ -461,9 +464,9 @@ TEST(package_database, an_ordinary_user_sees_installed_ports_in_a_wal_database) 
         GTEST_SKIP() << "needs real root to run the search as nobody";
     }
     const fixture::sample_system system;
-    fixture::sandbox_setup setup = system.setup();
+    fixture::run_setup setup = system.setup();
     setup.user = "nobody";
-    SANDBOX_RUN(got, setup, command({"-f", "zsh-5"}));
+    RUN_OR_SKIP(got, setup, command({"-f", "zsh-5"}));
     expect_run(
         got,
         {"+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: 5.9_4 [bapt@FreeBSD.org, /usr/local])\n", "",
@@ -476,15 +479,16 @@ TEST(package_database, an_ordinary_user_sees_installed_ports_in_a_wal_database) 
 // inside: the same database, for root and for an ordinary user.
 TEST(package_database, doubled_slashes_in_pkg_dbdir_name_the_same_database) {
     const fixture::sample_system system;
+    const std::string pkg = system.pkg().string();
     for (const char* user : {"", "nobody"}) {
         if (*user != '\0' && geteuid() != 0) {
             GTEST_SKIP() << "needs real root to run the search as nobody";
         }
-        for (const char* dir : {"//var/db/pkg", "/var//db/pkg/"}) {
-            fixture::sandbox_setup setup = system.setup();
+        for (const std::string& dir : {"/" + pkg, pkg.substr(0, pkg.rfind('/')) + "//pkg/"}) {
+            fixture::run_setup setup = system.setup();
             setup.user = user;
             setup.environment = {{"PKG_DBDIR", dir}};
-            SANDBOX_RUN(got, setup, command({"-f", "zsh-5"}));
+            RUN_OR_SKIP(got, setup, command({"-f", "zsh-5"}));
             EXPECT_EQ(got.out, "+ zsh-5.9_5 (/usr/ports/shells/zsh, Version: 5.9_4 "
                                "[bapt@FreeBSD.org, /usr/local])\n")
                 << dir << " as " << user;
@@ -497,7 +501,7 @@ TEST(package_database, doubled_slashes_in_pkg_dbdir_name_the_same_database) {
 TEST(package_database, a_missing_database_shows_every_port_as_not_installed) {
     const fixture::sample_system system;
     std::filesystem::remove(system.pkg() / "local.sqlite");
-    SANDBOX_RUN(got, system.setup(), command({"-r", "zsh-5"}));
+    RUN_OR_SKIP(got, system.setup(), command({"-r", "zsh-5"}));
     expect_run(got, {"- zsh-5.9_5 (/usr/ports/shells/zsh)\n"
                      "\nResults: 1 / Matches: 1 / Entries: 358\n\n",
                      "", 0});

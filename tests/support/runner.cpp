@@ -1,11 +1,13 @@
-#include "sandbox.h"
+#include "runner.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <stdexcept>
 #include <string_view>
 #include <sys/ioctl.h>
@@ -13,11 +15,63 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// POSIX leaves declaring it to the program.
+extern char** environ;
+
 namespace fixture {
 
 namespace {
 
+// scripts/sandbox-run's status when it can't make the namespace.
 constexpr int sandbox_unavailable = 125;
+
+// This process's environment without the ports and pkg variables, then the
+// given variables, each replacing any of its name before it.
+std::vector<std::string>
+environment_with(const std::vector<std::pair<std::string, std::string>>& variables) {
+    std::vector<std::string> entries;
+    const auto drop = [&entries](std::string_view name) {
+        std::erase_if(entries, [name](const std::string& entry) {
+            return entry.size() > name.size() && entry.starts_with(name) &&
+                   entry[name.size()] == '=';
+        });
+    };
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        entries.emplace_back(*variable);
+    }
+    for (const char* name : {"PORTSDIR", "INDEXDIR", "INDEXFILE", "PKG_DBDIR"}) {
+        drop(name);
+    }
+    for (const auto& [name, value] : variables) {
+        drop(name);
+        entries.push_back(name + "=" + value);
+    }
+    return entries;
+}
+
+// Who a user is, for running a command as that user.
+struct credentials {
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
+credentials credentials_of(const std::string& user) {
+    const passwd* entry = ::getpwnam(user.c_str());
+    if (entry == nullptr) {
+        throw std::runtime_error("no user " + user);
+    }
+    return {entry->pw_uid, entry->pw_gid};
+}
+
+// In a freshly forked child: reports a failed step and ends the child.
+[[noreturn]] void child_failed(const char* step) {
+    const char* reason = std::strerror(errno);
+    static_cast<void>(!::write(STDERR_FILENO, step, std::strlen(step)));
+    static_cast<void>(!::write(STDERR_FILENO, ": ", 2));
+    static_cast<void>(!::write(STDERR_FILENO, reason, std::strlen(reason)));
+    static_cast<void>(!::write(STDERR_FILENO, "\n", 1));
+    _exit(127);
+}
 
 // Reads both pipes to their end without letting either fill up; standard
 // output only up to its limit, after which its pipe is closed as a reader that
@@ -101,41 +155,54 @@ std::string counts(std::uint64_t results, std::uint64_t matches, std::uint64_t e
            " / Entries: " + std::to_string(entries) + "\n\n";
 }
 
-sandbox_process::sandbox_process(const sandbox_setup& setup,
-                                 const std::vector<std::string>& command)
-    : out_limit_(setup.stdout_limit) {
-    std::vector<std::string> args = {(source_dir() / "scripts/sandbox-run").string()};
-    const auto add = [&args](const char* flag, const std::optional<std::filesystem::path>& path) {
-        if (path) {
-            args.insert(args.end(), {flag, path->string()});
+command_process::command_process(const run_setup& setup, const std::vector<std::string>& command)
+    : out_limit_(setup.stdout_limit), direct_(!setup.at_default_paths) {
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> variables;
+    std::optional<credentials> as;
+    if (direct_) {
+        if (!setup.ports || !setup.pkg) {
+            throw std::logic_error("a direct run needs a ports and a pkg folder");
         }
-    };
-    add("--ports", setup.ports);
-    add("--pkg", setup.pkg);
-    add("--release", setup.release);
-    add("--cd", setup.cwd);
-    if (!setup.user.empty()) {
-        args.insert(args.end(), {"--user", setup.user});
+        variables = {{"INDEXDIR", setup.ports->string()},
+                     {"INDEXFILE", setup.index_file},
+                     {"PKG_DBDIR", setup.pkg->string()}};
+        if (!setup.user.empty()) {
+            if (::geteuid() != 0) {
+                skip_ = "needs real root to run the command as " + setup.user;
+                return;
+            }
+            as = credentials_of(setup.user);
+        }
+        args = command;
+    } else {
+#if !defined(__linux__)
+        skip_ = "the default paths are proven only on Linux, in a private mount namespace";
+        return;
+#endif
+        args = {(source_dir() / "scripts/sandbox-run").string()};
+        const auto add = [&args](const char* flag,
+                                 const std::optional<std::filesystem::path>& path) {
+            if (path) {
+                args.insert(args.end(), {flag, path->string()});
+            }
+        };
+        add("--ports", setup.ports);
+        add("--pkg", setup.pkg);
+        add("--release", setup.release);
+        add("--cd", setup.cwd);
+        if (!setup.user.empty()) {
+            args.insert(args.end(), {"--user", setup.user});
+        }
+        args.emplace_back("--");
+        args.insert(args.end(), command.begin(), command.end());
     }
-    args.emplace_back("--");
-    args.insert(args.end(), command.begin(), command.end());
+    variables.insert(variables.end(), setup.environment.begin(), setup.environment.end());
+    std::vector<std::string> environment = environment_with(variables);
     std::vector<char*> argv = c_strings(args);
-
-    // This environment, without the ports and pkg variables but those given.
-    std::vector<std::string> variables;
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-        const std::string_view entry(*variable);
-        const std::string_view name = entry.substr(0, entry.find('='));
-        if (name != "PORTSDIR" && name != "INDEXDIR" && name != "INDEXFILE" &&
-            name != "PKG_DBDIR") {
-            variables.emplace_back(entry);
-        }
-    }
-    for (const auto& [name, value] : setup.environment) {
-        variables.push_back(name);
-        variables.back().append("=").append(value);
-    }
-    std::vector<char*> envp = c_strings(variables);
+    std::vector<char*> envp = c_strings(environment);
+    const std::string cwd = direct_ && setup.cwd ? setup.cwd->string() : std::string();
+    const std::string stdout_file = setup.stdout_file ? setup.stdout_file->string() : "";
 
     child_ = ::fork();
     if (child_ < 0) {
@@ -144,8 +211,8 @@ sandbox_process::sandbox_process(const sandbox_setup& setup,
     if (child_ == 0) {
         const int null_in = ::open("/dev/null", O_RDONLY);
         ::dup2(null_in, STDIN_FILENO);
-        if (setup.stdout_file) {
-            const int file = ::open(setup.stdout_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (!stdout_file.empty()) {
+            const int file = ::open(stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(file, STDOUT_FILENO);
         } else {
             ::dup2(out_.write_end, STDOUT_FILENO);
@@ -153,14 +220,21 @@ sandbox_process::sandbox_process(const sandbox_setup& setup,
         ::dup2(err_.write_end, STDERR_FILENO);
         // An ignored SIGPIPE stays ignored across exec, down to the command.
         ::signal(SIGPIPE, setup.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {
+            child_failed("chdir");
+        }
+        if (as &&
+            (::setgroups(1, &as->gid) != 0 || ::setgid(as->gid) != 0 || ::setuid(as->uid) != 0)) {
+            child_failed("switching user");
+        }
         ::execve(argv[0], argv.data(), envp.data());
-        _exit(127);
+        child_failed(argv[0]);
     }
     out_.close_write();
     err_.close_write();
 }
 
-sandbox_process::~sandbox_process() {
+command_process::~command_process() {
     if (child_ > 0) {
         // Unread output: closing the pipes ends the command by SIGPIPE.
         out_.close_read();
@@ -169,7 +243,7 @@ sandbox_process::~sandbox_process() {
     }
 }
 
-bool sandbox_process::reap(int options) {
+bool command_process::reap(int options) {
     rusage usage{};
     pid_t got = 0;
     while ((got = ::wait4(child_, &status_, options, &usage)) < 0 && errno == EINTR) {
@@ -182,13 +256,16 @@ bool sandbox_process::reap(int options) {
     return false;
 }
 
-void sandbox_process::wait() {
+void command_process::wait() {
     if (child_ > 0) {
         reap(0);
     }
 }
 
-bool sandbox_process::wait_until_output_blocks() {
+bool command_process::wait_until_output_blocks() {
+    if (skip_) {
+        return false;
+    }
 #if defined(F_GETPIPE_SZ)
     const int capacity = ::fcntl(out_.read_end, F_GETPIPE_SZ);
     if (capacity <= 0) {
@@ -218,7 +295,10 @@ bool sandbox_process::wait_until_output_blocks() {
     return false;
 }
 
-std::size_t sandbox_process::read_output(std::size_t most) {
+std::size_t command_process::read_output(std::size_t most) {
+    if (skip_) {
+        return 0;
+    }
     std::string chunk(most, '\0');
     ssize_t got = 0;
     while ((got = ::read(out_.read_end, chunk.data(), most)) < 0 && errno == EINTR) {
@@ -228,8 +308,13 @@ std::size_t sandbox_process::read_output(std::size_t most) {
     return bytes;
 }
 
-run_result sandbox_process::finish() {
+run_result command_process::finish() {
     run_result result;
+    if (skip_) {
+        result.skipped = true;
+        result.err = *skip_;
+        return result;
+    }
     drain(out_, err_, out_text_, err_text_, out_limit_);
     wait();
     result.out = std::move(out_text_);
@@ -237,9 +322,10 @@ run_result sandbox_process::finish() {
     result.peak_kib = peak_kib_;
     if (WIFEXITED(status_)) {
         result.status = WEXITSTATUS(status_);
-        result.skipped = result.status == sandbox_unavailable;
-        // The runner reports a signal that ended the command as 128 + its number.
-        if (result.status > 128 && result.status < 128 + 65) {
+        result.skipped = !direct_ && result.status == sandbox_unavailable;
+        // The namespace's runner reports a signal that ended the command as
+        // 128 + its number.
+        if (!direct_ && result.status > 128 && result.status < 128 + 65) {
             result.signal = result.status - 128;
             result.status = -1;
         }
@@ -249,8 +335,8 @@ run_result sandbox_process::finish() {
     return result;
 }
 
-run_result run_sandboxed(const sandbox_setup& setup, const std::vector<std::string>& command) {
-    sandbox_process process(setup, command);
+run_result run_command(const run_setup& setup, const std::vector<std::string>& command) {
+    command_process process(setup, command);
     return process.finish();
 }
 
@@ -263,12 +349,18 @@ sample_system::sample_system() {
     open_to_all(dir_.path());
 }
 
-sandbox_setup sample_system::setup() const {
-    sandbox_setup setup;
+run_setup sample_system::setup() const {
+    run_setup setup;
     setup.ports = ports();
     setup.pkg = pkg();
-    setup.release = release();
     return setup;
+}
+
+run_setup sample_system::setup_at_default_paths() const {
+    run_setup at_defaults = setup();
+    at_defaults.release = release();
+    at_defaults.at_default_paths = true;
+    return at_defaults;
 }
 
 } // namespace fixture
