@@ -9,6 +9,7 @@
 #   packaging_test.sh dist SOURCE_DIR                a release is reproducible and builds
 #   packaging_test.sh sandbox SOURCE_DIR             the sandbox's inner half refuses to run by hand
 #   packaging_test.sh demo SOURCE_DIR                the demo shows installed and other ports
+#   packaging_test.sh install_deps SOURCE_DIR        on FreeBSD, install-deps asks and calls pkg
 set -euo pipefail
 what=$1
 source_dir=$2
@@ -154,6 +155,7 @@ dist)
     ;;
 sandbox)
     # The inner half refuses to mount anything in the namespace it was started from.
+    [ -e /proc/self/ns/mnt ] || { echo "[  SKIPPED ] no Linux mount namespaces here"; exit 0; }
     scratch=$(mktemp -d)
     trap 'rmdir "$scratch"' EXIT
     status=0
@@ -166,11 +168,45 @@ sandbox)
 demo)
     output=$("$source_dir/scripts/demo" zsh) || {
         status=$?
-        [ $status -eq 125 ] && { echo "[  SKIPPED ] no private mount namespace here"; exit 0; }
+        [ $status -eq 125 ] && { echo "[  SKIPPED ] install-deps doesn't know this system"; exit 0; }
         fail "scripts/demo exited with $status"
     }
     grep -q '^+ zsh-5\.9_5 (/usr/ports/shells/zsh)$' <<<"$output" || fail "no installed port marked +"
     grep -q '^- zsh-completions-' <<<"$output" || fail "no other port marked -"
+    ;;
+install_deps)
+    # A FreeBSD whose pkg knows only cmake as installed, and logs what it is
+    # asked to install.
+    fake=$(mktemp -d)
+    trap 'rm -rf "$fake"' EXIT
+    chmod 755 "$fake"
+    printf '#!/bin/sh\necho FreeBSD\n' >"$fake/uname"
+    cat >"$fake/pkg" <<END
+#!/bin/sh
+case "\$1 \$2" in
+"info -e") [ "\$3" = cmake ] ;;
+"install -y") shift 3; echo "\$*" >>"$fake/installed" ;;
+*) exit 64 ;;
+esac
+END
+    chmod 755 "$fake/uname" "$fake/pkg"
+    wanted="bash googletest ninja sqlite3 tmux zsh"
+    as_user=()
+    if [ "$(id -u)" -eq 0 ]; then
+        PATH="$fake:$PATH" "$source_dir/scripts/install-deps" build test 2>/dev/null
+        [ "$(cat "$fake/installed")" = "$wanted" ] || fail "pkg was asked for: $(cat "$fake/installed")"
+        command -v setpriv >/dev/null || { echo "ok: install_deps (as root only)"; exit 0; }
+        as_user=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups --)
+    fi
+    status=0
+    err=$(PATH="$fake:$PATH" "${as_user[@]}" "$source_dir/scripts/install-deps" build test 2>&1) ||
+        status=$?
+    [ $status -eq 1 ] || fail "an ordinary user missing packages got status $status"
+    grep -qx "  sudo pkg install -y $wanted" <<<"$err" || fail "no pkg line for an ordinary user: $err"
+    status=0
+    PATH="$fake:$PATH" "${as_user[@]}" "$source_dir/scripts/install-deps" build --optional test \
+        2>/dev/null || status=$?
+    [ $status -eq 1 ] || fail "missing required packages passed (status $status)"
     ;;
 *)
     fail "unknown check $what"
