@@ -189,22 +189,24 @@ case "\$1 \$2" in
 *) exit 64 ;;
 esac
 END
-    chmod 755 "$fake/uname" "$fake/pkg"
+    # A copy, which an ordinary user can run wherever the clone is.
+    cp "$source_dir/scripts/install-deps" "$fake/install-deps"
+    chmod 755 "$fake/uname" "$fake/pkg" "$fake/install-deps"
     wanted="bash googletest ninja sqlite3 tmux zsh"
     as_user=()
     if [ "$(id -u)" -eq 0 ]; then
-        PATH="$fake:$PATH" "$source_dir/scripts/install-deps" build test 2>/dev/null
+        PATH="$fake:$PATH" "$fake/install-deps" build test 2>/dev/null
         [ "$(cat "$fake/installed")" = "$wanted" ] || fail "pkg was asked for: $(cat "$fake/installed")"
         command -v setpriv >/dev/null || { echo "ok: install_deps (as root only)"; exit 0; }
         as_user=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups --)
     fi
     status=0
-    err=$(PATH="$fake:$PATH" "${as_user[@]}" "$source_dir/scripts/install-deps" build test 2>&1) ||
+    err=$(PATH="$fake:$PATH" "${as_user[@]}" "$fake/install-deps" build test 2>&1) ||
         status=$?
     [ $status -eq 1 ] || fail "an ordinary user missing packages got status $status"
     grep -qx "  sudo pkg install -y $wanted" <<<"$err" || fail "no pkg line for an ordinary user: $err"
     status=0
-    PATH="$fake:$PATH" "${as_user[@]}" "$source_dir/scripts/install-deps" build --optional test \
+    PATH="$fake:$PATH" "${as_user[@]}" "$fake/install-deps" build --optional test \
         2>/dev/null || status=$?
     [ $status -eq 1 ] || fail "missing required packages passed (status $status)"
     ;;

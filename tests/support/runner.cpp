@@ -63,6 +63,23 @@ credentials credentials_of(const std::string& user) {
     return {entry->pw_uid, entry->pw_gid};
 }
 
+// A copy of the binary in a folder every user can reach, for runs as another
+// user: the build folder may not be open to all (a clone under /root isn't).
+const std::string& binary_open_to_all() {
+    static const temp_dir dir;
+    static const std::string copy = [] {
+        const std::filesystem::path path = dir / "vandrel";
+        std::filesystem::copy_file(vandrel_binary(), path);
+        using std::filesystem::perms;
+        std::filesystem::permissions(path, perms::owner_all | perms::group_read |
+                                               perms::group_exec | perms::others_read |
+                                               perms::others_exec);
+        open_to_all(dir.path());
+        return path.string();
+    }();
+    return copy;
+}
+
 // In a freshly forked child: reports a failed step and ends the child.
 [[noreturn]] void child_failed(const char* step) {
     const char* reason = std::strerror(errno);
@@ -175,6 +192,9 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
             as = credentials_of(setup.user);
         }
         args = command;
+        if (as && args.front() == vandrel_binary()) {
+            args.front() = binary_open_to_all();
+        }
     } else {
 #if !defined(__linux__)
         skip_ = "the default paths are proven only on Linux, in a private mount namespace";
