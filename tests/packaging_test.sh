@@ -83,7 +83,7 @@ shells)
         command -v "$tool" >/dev/null || missing+=("$tool")
     done
     if [ ${#missing[@]} -gt 0 ]; then
-        echo "[  SKIPPED ] needs ${missing[*]}: apt-get install -y ${missing[*]}"
+        echo "[  SKIPPED ] needs ${missing[*]} (scripts/install-deps test)"
         exit 0
     fi
     socket="vandrel-completion-$$"
@@ -175,7 +175,7 @@ demo)
     grep -q '^- zsh-completions-' <<<"$output" || fail "no other port marked -"
     ;;
 install_deps)
-    # A FreeBSD whose pkg knows only cmake as installed, and logs what it is
+    # A FreeBSD whose pkg knows only cmake-core as installed, and logs what it is
     # asked to install.
     fake=$(mktemp -d)
     trap 'rm -rf "$fake"' EXIT
@@ -184,7 +184,7 @@ install_deps)
     cat >"$fake/pkg" <<END
 #!/bin/sh
 case "\$1 \$2" in
-"info -e") [ "\$3" = cmake ] ;;
+"info -e") [ "\$3" = cmake-core ] ;;
 "install -y") shift 3; echo "\$*" >>"$fake/installed" ;;
 *) exit 64 ;;
 esac

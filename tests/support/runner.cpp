@@ -15,8 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-// POSIX leaves declaring it to the program.
-extern char** environ;
+// POSIX leaves declaring it to the program; FreeBSD's unistd.h doesn't.
+extern char** environ; // NOLINT(readability-redundant-declaration)
 
 namespace fixture {
 
@@ -44,7 +44,8 @@ environment_with(const std::vector<std::pair<std::string, std::string>>& variabl
     }
     for (const auto& [name, value] : variables) {
         drop(name);
-        entries.push_back(name + "=" + value);
+        entries.push_back(name);
+        entries.back().append("=").append(value);
     }
     return entries;
 }
