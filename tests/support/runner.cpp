@@ -81,6 +81,27 @@ const std::string& binary_open_to_all() {
     return copy;
 }
 
+// scripts/sandbox-run's command line for a run at the default paths.
+[[maybe_unused]] std::vector<std::string> sandbox_command(const run_setup& setup,
+                                                          const std::vector<std::string>& command) {
+    std::vector<std::string> args = {(source_dir() / "scripts/sandbox-run").string()};
+    const auto add = [&args](const char* flag, const std::optional<std::filesystem::path>& path) {
+        if (path) {
+            args.insert(args.end(), {flag, path->string()});
+        }
+    };
+    add("--ports", setup.ports);
+    add("--pkg", setup.pkg);
+    add("--release", setup.release);
+    add("--cd", setup.cwd);
+    if (!setup.user.empty()) {
+        args.insert(args.end(), {"--user", setup.user});
+    }
+    args.emplace_back("--");
+    args.insert(args.end(), command.begin(), command.end());
+    return args;
+}
+
 // In a freshly forked child: reports a failed step and ends the child.
 [[noreturn]] void child_failed(const char* step) {
     const char* reason = std::strerror(errno);
@@ -197,26 +218,12 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
             args.front() = binary_open_to_all();
         }
     } else {
-#if !defined(__linux__)
+#if defined(__linux__)
+        args = sandbox_command(setup, command);
+#else
         skip_ = "the default paths are proven only on Linux, in a private mount namespace";
         return;
 #endif
-        args = {(source_dir() / "scripts/sandbox-run").string()};
-        const auto add = [&args](const char* flag,
-                                 const std::optional<std::filesystem::path>& path) {
-            if (path) {
-                args.insert(args.end(), {flag, path->string()});
-            }
-        };
-        add("--ports", setup.ports);
-        add("--pkg", setup.pkg);
-        add("--release", setup.release);
-        add("--cd", setup.cwd);
-        if (!setup.user.empty()) {
-            args.insert(args.end(), {"--user", setup.user});
-        }
-        args.emplace_back("--");
-        args.insert(args.end(), command.begin(), command.end());
     }
     variables.insert(variables.end(), setup.environment.begin(), setup.environment.end());
     std::vector<std::string> environment = environment_with(variables);
