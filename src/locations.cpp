@@ -26,9 +26,21 @@ std::optional<std::string> index_path(const setting_reader& setting,
     }
     const std::string_view directory =
         setting("INDEXDIR").value_or(setting("PORTSDIR").value_or("/usr/ports"));
-    return std::string(directory) + "/" + file;
+    return join_path(directory, file);
 }
 
 std::string package_db_path(const setting_reader& setting) {
-    return std::string(setting("PKG_DBDIR").value_or("/var/db/pkg")) + "/local.sqlite";
+    return join_path(setting("PKG_DBDIR").value_or("/var/db/pkg"), "local.sqlite");
+}
+
+std::string join_path(std::string_view folder, std::string_view name) {
+    if (folder.empty() || name.starts_with('/')) {
+        return std::string(name);
+    }
+    // "/" and "//" keep one slash: the root.
+    const std::size_t last = folder.find_last_not_of('/');
+    folder = last == std::string_view::npos ? std::string_view() : folder.substr(0, last + 1);
+    std::string path(folder);
+    path.append("/").append(name);
+    return path;
 }

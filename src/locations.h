@@ -7,7 +7,8 @@
 //             INDEXFILE to INDEX-<major> of the running release
 //   database: ${PKG_DBDIR}/local.sqlite, PKG_DBDIR defaulting to /var/db/pkg
 //
-// A variable set but empty counts as unset.
+// A variable set but empty counts as unset. An absolute INDEXFILE is used as
+// it is; a folder's trailing slashes are dropped when a name is joined to it.
 #pragma once
 
 #include <functional>
@@ -28,3 +29,7 @@ std::optional<std::string> index_path(const setting_reader& setting,
 
 // The package database's path.
 std::string package_db_path(const setting_reader& setting);
+
+// name under folder, with one slash between them; name itself when it is
+// absolute or folder is empty.
+std::string join_path(std::string_view folder, std::string_view name);

@@ -1,6 +1,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +42,16 @@ TEST(locations, follow_the_ports_and_pkg_variables) {
                            "/usr/ports/INDEX-16",
                            "/var/db/pkg/local.sqlite",
                            true},
+             location_case{{{"INDEXDIR", "/x/"}, {"INDEXFILE", "y"}, {"PKG_DBDIR", "/jail/pkg//"}},
+                           std::nullopt,
+                           "/x/y",
+                           "/jail/pkg/local.sqlite",
+                           false},
+             location_case{{{"PORTSDIR", "/usr/ports"}, {"INDEXFILE", "/tmp/INDEX-11"}},
+                           std::nullopt,
+                           "/tmp/INDEX-11",
+                           "/var/db/pkg/local.sqlite",
+                           false},
          }) {
         const setting_reader setting = [&c](const char* name) -> std::optional<std::string_view> {
             const auto found = c.settings.find(name);
@@ -58,6 +69,22 @@ TEST(locations, follow_the_ports_and_pkg_variables) {
         EXPECT_EQ(index_path(setting, release), c.index) << label;
         EXPECT_EQ(asked, c.release_asked) << label;
         EXPECT_EQ(package_db_path(setting), c.database) << label;
+    }
+}
+
+TEST(join_path, puts_one_slash_between_folder_and_name) {
+    for (const auto& [folder, name, path] : {
+             std::tuple{"/usr/ports", "INDEX-15", "/usr/ports/INDEX-15"},
+             std::tuple{"/usr/ports/", "INDEX-15", "/usr/ports/INDEX-15"},
+             std::tuple{"/usr/ports///", "INDEX-15", "/usr/ports/INDEX-15"},
+             std::tuple{"/", "INDEX", "/INDEX"},
+             std::tuple{"//", "INDEX", "/INDEX"},
+             std::tuple{"ports", "INDEX", "ports/INDEX"},
+             std::tuple{"/usr/ports", "/elsewhere/INDEX", "/elsewhere/INDEX"},
+             std::tuple{"", "INDEX", "INDEX"},
+             std::tuple{"//var/db/pkg", "local.sqlite", "//var/db/pkg/local.sqlite"},
+         }) {
+        EXPECT_EQ(join_path(folder, name), path) << folder << " + " << name;
     }
 }
 
