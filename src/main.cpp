@@ -82,7 +82,8 @@ int search(const search_options& options, const char* search_term) {
         // The results printed so far stay, ahead of the message, but no
         // counts: the search is incomplete.
         const int status = finish_output(exit_failure);
-        std::fprintf(stderr, "Could not read %s\n", index_path.c_str());
+        std::fprintf(stderr, "Could not read %s: %s\n", index_path.c_str(),
+                     std::strerror(outcome.error));
         return status;
     }
     case scan_status::write_error:

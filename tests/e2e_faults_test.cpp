@@ -215,7 +215,7 @@ TEST(hostile_index, a_read_error_fails_the_run_without_counts) {
     fs::create_symlink("/proc/self/mem", system.ports() / "INDEX-15");
     RUN_OR_SKIP(got, system.setup(), command({"-r", "zsh"}));
     EXPECT_EQ(got.out, "");
-    EXPECT_EQ(got.err, "Could not read " + system.index().string() + "\n");
+    EXPECT_EQ(got.err, "Could not read " + system.index().string() + ": Input/output error\n");
     EXPECT_EQ(got.status, 1);
 }
 

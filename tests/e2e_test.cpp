@@ -419,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {{"INDEXDIR", "/proc/self"}, {"INDEXFILE", "mem"}},
                        {"zsh"},
                        "",
-                       "Could not read /proc/self/mem\n",
+                       "Could not read /proc/self/mem: Input/output error\n",
                        1}),
     [](const testing::TestParamInfo<elsewhere_case>& info) {
         return std::string(info.param.label);
