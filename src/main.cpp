@@ -70,6 +70,15 @@ int search(const search_options& options, const char* search_term) {
         return exit_failure;
     }
 
+    // Results appended to the index being read would be read again, without
+    // end; cat and grep refuse this too.
+    struct stat output {};
+    if (fstat(STDOUT_FILENO, &output) == 0 && S_ISREG(output.st_mode) &&
+        output.st_dev == status.st_dev && output.st_ino == status.st_ino) {
+        std::fprintf(stderr, "vandrel: %s: input file is output file\n", index_path.c_str());
+        return exit_failure;
+    }
+
     package_db database(package_db_path(environment_setting));
     const installed_version_lookup lookup = [&database](std::optional<std::string_view> name) {
         return database.lookup_installed_version(name);

@@ -457,6 +457,23 @@ TEST(output, a_full_disk_is_a_failure) {
     }
 }
 
+TEST(output, into_the_index_being_read_is_refused) {
+    const fixture::sample_system system;
+    const std::string before = fixture::read_file(system.index());
+    for (const bool append : {true, false}) {
+        fixture::run_setup setup = system.setup();
+        setup.stdout_file = system.index();
+        setup.stdout_append = append;
+        if (!append) { // as after the shell's truncation: an empty index
+            fixture::write_file(system.index(), "");
+        }
+        RUN_OR_SKIP(got, setup, command({"-r", ""}));
+        expect_run(
+            got, {"", "vandrel: " + system.index().string() + ": input file is output file\n", 1});
+        EXPECT_EQ(fixture::read_file(system.index()), append ? before : "");
+    }
+}
+
 // --- the package database as an ordinary user ---
 
 TEST(package_database, an_ordinary_user_sees_installed_ports_in_a_wal_database) {

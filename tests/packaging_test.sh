@@ -27,7 +27,8 @@ manpage)
     for letter in a d p m D f n r h v; do
         grep -q "^\.It Fl $letter\$" "$page" || fail "no entry for -$letter"
     done
-    for text in "Could not determine release" "Could not open" "Could not read" "vandrel: write error" \
+    for text in "Could not determine release" "Could not open" "Could not read" "input file is output file" \
+        "vandrel: write error" \
         "vandrel: out of memory" "illegal option"; do
         grep -q "$text" "$page" || fail "DIAGNOSTICS lacks '$text'"
     done

@@ -231,6 +231,7 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
     std::vector<char*> envp = c_strings(environment);
     const std::string cwd = direct_ && setup.cwd ? setup.cwd->string() : std::string();
     const std::string stdout_file = setup.stdout_file ? setup.stdout_file->string() : "";
+    const bool append = setup.stdout_append;
 
     child_ = ::fork();
     if (child_ < 0) {
@@ -240,7 +241,8 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
         const int null_in = ::open("/dev/null", O_RDONLY);
         ::dup2(null_in, STDIN_FILENO);
         if (!stdout_file.empty()) {
-            const int file = ::open(stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int file = ::open(stdout_file.c_str(),
+                                    O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
             ::dup2(file, STDOUT_FILENO);
         } else {
             ::dup2(out_.write_end, STDOUT_FILENO);

@@ -30,6 +30,7 @@ struct run_setup {
     std::string user;                             // run as this user (needs root)
     std::optional<std::filesystem::path> cwd;
     std::optional<std::filesystem::path> stdout_file; // instead of capturing stdout
+    bool stdout_append = false;                       // stdout_file opened to append
     std::optional<std::size_t> stdout_limit;          // stop reading stdout after this many bytes
     bool ignore_sigpipe = false;                      // start the command with SIGPIPE ignored
     // Variables for the command, set after (and over) those above; PORTSDIR,
