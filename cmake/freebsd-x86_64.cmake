@@ -3,7 +3,7 @@
 # /usr/local whatever the build needs: SQLite, and GoogleTest for the tests):
 #
 #   cmake -S . -B build/freebsd -DCMAKE_TOOLCHAIN_FILE=cmake/freebsd-x86_64.cmake \
-#         -DCMAKE_SYSROOT=/path/to/base [-DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_C_COMPILER=clang-19]
+#         -DCMAKE_SYSROOT=/path/to/base [-DCMAKE_CXX_COMPILER=clang++-19]
 #
 # The compiler must know the base's libc++ (FreeBSD 13.5 and 14 ship LLVM 19).
 # Nothing built can run here, so the tests are listed only when ctest runs on
@@ -17,13 +17,9 @@ endif()
 
 set(VANDREL_FREEBSD_TARGET x86_64-unknown-freebsd13.5
     CACHE STRING "The clang target of the FreeBSD cross build")
-if(NOT CMAKE_C_COMPILER)
-  set(CMAKE_C_COMPILER clang)
-endif()
 if(NOT CMAKE_CXX_COMPILER)
   set(CMAKE_CXX_COMPILER clang++)
 endif()
-set(CMAKE_C_COMPILER_TARGET ${VANDREL_FREEBSD_TARGET})
 set(CMAKE_CXX_COMPILER_TARGET ${VANDREL_FREEBSD_TARGET})
 set(CMAKE_EXE_LINKER_FLAGS_INIT -fuse-ld=lld)
 set(CMAKE_SHARED_LINKER_FLAGS_INIT -fuse-ld=lld)

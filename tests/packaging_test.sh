@@ -147,7 +147,7 @@ dist)
         fail "distinfo does not hold the tarball's size"
     grep -q '^TIMESTAMP = [0-9]*$' "$work/one/distinfo" || fail "distinfo has no TIMESTAMP"
     tar -xzf "$work/one/$tarball" -C "$work"
-    cmake -S "$work/${tarball%.tar.gz}" -B "$work/build" -DVANDREL_BUILD_TESTS=OFF >/dev/null
+    cmake -S "$work/${tarball%.tar.gz}" -B "$work/build" -DBUILD_TESTING=OFF >/dev/null
     cmake --build "$work/build" >/dev/null
     version=${tarball#vandrel-}
     version=${version%.tar.gz}
