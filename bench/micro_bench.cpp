@@ -15,6 +15,8 @@
 #include "delimiters.h"
 #include "index_scan.h"
 #include "port_entry.h"
+#include "searched_fields.h"
+#include "split_line.h"
 #include "text_search.h"
 
 namespace {
@@ -53,15 +55,17 @@ const std::string& sample_text() {
     return text;
 }
 
-// What the scan does with the bytes of one read: find the delimiters, then
-// split an entry per line and reset it after; after_split sees each entry.
+// What the reader and the scan do with the bytes of one read: find the
+// delimiters, take each line with those a parse needs, split an entry from it
+// and reset it after; after_split sees each entry.
 template <typename AfterSplit>
 void split_text(const std::string& text, std::vector<std::uint64_t>& masks, port_entry& entry,
                 AfterSplit after_split) {
     best_delimiter_finder().find(text.data(), text.size(), masks.data());
-    delimiter_cursor cursor(text.data(), masks.data(), 0, text.size());
-    while (cursor.position() != cursor.end()) {
-        parse_index_line(entry, cursor);
+    delimited_line line;
+    for (std::size_t begin = 0; begin < text.size(); begin += line.text.size() + 1) {
+        take_line(text.data(), masks.data(), begin, text.size(), parsed_delimiters, true, line);
+        parse_index_line(entry, line);
         after_split(entry);
         port_entry_reset(entry);
     }
@@ -129,7 +133,7 @@ void match_lines(benchmark::State& state, search_options options, const char* te
     const auto& lines = sample_lines();
     std::vector<port_entry> entries(lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        parse_index_line(entries[i], lines[i]);
+        fixture::parse_line(entries[i], lines[i]);
     }
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
         int found = 0;

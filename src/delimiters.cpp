@@ -1,5 +1,7 @@
 #include "delimiters.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 
@@ -159,28 +161,22 @@ constexpr delimiter_finder neon_finder{"neon", find_delimiters_neon};
 
 } // namespace
 
-const delimiter_finder& best_delimiter_finder() noexcept {
+std::span<const delimiter_finder> usable_delimiter_finders() noexcept {
 #if defined(__x86_64__)
-    static const delimiter_finder& best = has_avx2() ? avx2_finder : sse2_finder;
-    return best;
+    static constexpr std::array all = {words_finder, sse2_finder, avx2_finder};
+    static const std::size_t usable = has_avx2() ? 3 : 2;
+    return {all.data(), usable};
 #elif defined(__aarch64__)
-    return neon_finder;
+    static constexpr std::array all = {words_finder, neon_finder};
+    return all;
 #else
-    return words_finder;
+    static constexpr std::array all = {words_finder};
+    return all;
 #endif
 }
 
-std::vector<delimiter_finder> usable_delimiter_finders() {
-    std::vector<delimiter_finder> finders{words_finder};
-#if defined(__x86_64__)
-    finders.push_back(sse2_finder);
-    if (has_avx2()) {
-        finders.push_back(avx2_finder);
-    }
-#elif defined(__aarch64__)
-    finders.push_back(neon_finder);
-#endif
-    return finders;
+const delimiter_finder& best_delimiter_finder() noexcept {
+    return usable_delimiter_finders().back();
 }
 
 void update_delimiter_masks(const char* bytes, std::size_t unchanged, std::size_t end,

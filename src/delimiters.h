@@ -8,11 +8,14 @@
 // end, so the walk needs no bounds check of its own.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <span>
+#include <string_view>
 
 // The bytes one mask describes.
 inline constexpr std::size_t delimiter_block_size = 64;
@@ -29,13 +32,13 @@ struct delimiter_finder {
     void (*find)(const char* bytes, std::size_t size, std::uint64_t* masks);
 };
 
-// The fastest finder this processor runs: AVX2 where an x86-64 processor has
-// it, else SSE2, which they all have; NEON on 64-bit ARM; elsewhere eight
-// bytes at a time in a 64-bit word.
-const delimiter_finder& best_delimiter_finder() noexcept;
+// Every finder this processor runs, slowest first: eight bytes at a time in a
+// 64-bit word, which runs everywhere; then SSE2, which every x86-64 processor
+// has, and AVX2 where it has it; NEON on 64-bit ARM.
+std::span<const delimiter_finder> usable_delimiter_finders() noexcept;
 
-// Every finder this processor runs, the 64-bit word one first.
-std::vector<delimiter_finder> usable_delimiter_finders();
+// The last and fastest of them, which the program uses.
+const delimiter_finder& best_delimiter_finder() noexcept;
 
 // After bytes[unchanged, end) changed (more were read), brings masks, which
 // described bytes[0, unchanged), up to bytes[0, end). The block that held the
@@ -116,3 +119,81 @@ private:
     std::size_t position_; // where the next search starts
     std::uint64_t mask_;   // delimiters of that block not yet handed out
 };
+
+// One line and where its delimiters are: how a line_reader hands a line over,
+// valid until its next call. The first delimiters ("|" or NUL, never the
+// newline) are recorded; rest() walks those after them.
+struct delimited_line {
+    // As many as an index line has "|"s: every field's end can be recorded.
+    static constexpr std::size_t most_recorded = 12;
+
+    std::string_view text; // without the newline
+    // Offsets in text of the first delimiter_count delimiters, in order.
+    std::array<std::size_t, most_recorded> delimiters{};
+    std::size_t delimiter_count = 0;
+    // The bytes the line is part of, their masks, and where in them the
+    // delimiters after those recorded are to be looked for.
+    const char* bytes = "";
+    const std::uint64_t* masks = nullptr;
+    std::size_t rest_begin = 0;
+    std::size_t line_end = 0;
+
+    // A walk over the delimiters after those recorded, up to the line's end.
+    [[nodiscard]] delimiter_cursor rest() const noexcept {
+        return masks == nullptr ? delimiter_cursor()
+                                : delimiter_cursor(bytes, masks, rest_begin, line_end);
+    }
+};
+
+// Takes the line that starts at bytes[begin], in bytes[begin, end) whose
+// delimiters masks describe (a finder's for bytes[0, end)), into line, with
+// up to wanted of its delimiters recorded (at most most_recorded). The line
+// ends at its newline, or, when the bytes end first, at end if they are the
+// last there are; else it is incomplete, and false is returned.
+inline bool take_line(const char* bytes, const std::uint64_t* masks, std::size_t begin,
+                      std::size_t end, std::size_t wanted, bool last_bytes,
+                      delimited_line& line) noexcept {
+    wanted = std::min(wanted, delimited_line::most_recorded);
+    // Locals the compiler can keep in registers, stored into line once.
+    delimiter_cursor cursor(bytes, masks, begin, end);
+    const char* const start = bytes + begin;
+    std::size_t* const recorded = line.delimiters.data();
+    std::size_t count = 0;
+    const char* stop = nullptr;
+    for (;;) {
+        stop = cursor.next();
+        if (stop == cursor.end() || *stop == '\n' || count == wanted) {
+            break;
+        }
+        recorded[count++] = static_cast<std::size_t>(stop - start);
+    }
+    line.delimiter_count = count;
+    // The walk stopped at the delimiter after the last one wanted: past it
+    // only the newline matters. An index line has most_recorded delimiters:
+    // when only a few can be left, walking them costs less than memchr over
+    // the rest of the line; when many can (a search of the name wants one),
+    // memchr costs less.
+    constexpr std::size_t few_left = 4;
+    std::size_t rest_begin = end;
+    if (stop != cursor.end() && *stop != '\n') {
+        rest_begin = count == 0 ? begin : begin + recorded[count - 1] + 1;
+        if (delimited_line::most_recorded - wanted <= few_left) {
+            do {
+                stop = cursor.next();
+            } while (stop != cursor.end() && *stop != '\n');
+        } else {
+            stop = cursor.skip_line();
+        }
+    }
+    const bool complete = stop != nullptr && stop != cursor.end();
+    if (!complete && !last_bytes) {
+        return false;
+    }
+    const std::size_t line_end = complete ? static_cast<std::size_t>(stop - bytes) : end;
+    line.text = std::string_view(start, line_end - begin);
+    line.bytes = bytes;
+    line.masks = masks;
+    line.rest_begin = std::min(rest_begin, line_end);
+    line.line_end = line_end;
+    return true;
+}

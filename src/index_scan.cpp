@@ -4,65 +4,20 @@
 
 #include "line_reader.h"
 #include "result_output.h"
+#include "searched_fields.h"
 #include "text_search.h"
 
 namespace {
 
-// Whether the options search nothing but the name, as a search without
-// options does.
-bool searches_name_only(const search_options& options) {
-    return !options.search_description && !options.search_path && !options.search_maintainer &&
-           !options.search_depends;
-}
-
 // In a search of the name alone a line's first field decides: when it is
-// empty or doesn't hold the term, the line can't match. Such a line is passed
-// over to its newline without being split, which spares splitting most lines
-// of the index. Returns that newline, or nullptr with the cursor unmoved when
-// the line may match or isn't complete yet (the split then decides).
-const char* pass_over_unmatched_name(delimiter_cursor& line, std::string_view search_term) {
-    delimiter_cursor cursor = line;
-    const char* name = cursor.position();
-    const char* stop = cursor.next();
-    if (stop == cursor.end() ||
-        (stop != name &&
-         contains_ignoring_case(std::string_view(name, static_cast<std::size_t>(stop - name)),
-                                search_term))) {
-        return nullptr;
-    }
-    const char* newline = *stop == '\n' ? stop : cursor.skip_line();
-    if (newline != nullptr) {
-        line = cursor;
-    }
-    return newline;
+// empty or doesn't hold the term, the line can't match, and it is only
+// counted, not split.
+bool name_may_match(const delimited_line& line, std::string_view search_term) {
+    const std::size_t length = line.delimiter_count > 0 ? line.delimiters[0] : line.text.size();
+    return length > 0 && contains_ignoring_case(line.text.substr(0, length), search_term);
 }
 
 } // namespace
-
-int match_entry(const port_entry& entry, const search_options& options,
-                std::string_view search_term) {
-    if (!entry.full_name) {
-        return 0; // a line without a name is no port, whatever its other fields hold
-    }
-    const auto found = [search_term](const std::optional<std::string_view>& field) {
-        return field && contains_ignoring_case(*field, search_term) ? 1 : 0;
-    };
-    int count = found(entry.full_name);
-    if (options.search_description) {
-        count += found(entry.comment);
-    }
-    if (options.search_path) {
-        count += found(entry.path);
-    }
-    if (options.search_maintainer) {
-        count += found(entry.maintainer);
-    }
-    if (options.search_depends) {
-        count += found(entry.build_depends);
-        count += found(entry.run_depends);
-    }
-    return count;
-}
 
 scan_outcome scan_index(int index_fd, const search_options& options, std::string_view search_term,
                         scan_counters& counters, const installed_version_lookup& lookup,
@@ -70,22 +25,16 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
     line_reader reader(index_fd);
     port_entry entry;
     const bool name_only = searches_name_only(options);
-    bool passed_over = false; // the line was passed over unsplit: entry does not hold it
-    const auto split = [&](delimiter_cursor& line) {
-        if (name_only) {
-            if (const char* newline = pass_over_unmatched_name(line, search_term)) {
-                passed_over = true;
-                return newline;
-            }
-            passed_over = false;
-        }
-        return parse_index_line(entry, line);
-    };
-    while (reader.next(split)) {
+    // A parse needs the end of every field; a search of the name, where most
+    // lines are passed over, only the first field's end, unless every name
+    // holds the term (the empty term) and every line is parsed.
+    const std::size_t wanted = name_only && !search_term.empty() ? 1 : parsed_delimiters;
+    while (const delimited_line* line = reader.next(wanted)) {
         ++counters.entries;
-        if (passed_over) {
+        if (name_only && !name_may_match(*line, search_term)) {
             continue;
         }
+        parse_index_line(entry, *line);
         const int found = match_entry(entry, options, search_term);
         counters.matches += static_cast<std::uint64_t>(found);
         if (found > 0) {

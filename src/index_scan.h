@@ -33,13 +33,6 @@ struct scan_outcome {
 using installed_version_lookup =
     std::function<std::optional<std::string>(std::optional<std::string_view> name)>;
 
-// The number of searched fields (0 to 6) that hold the term: the full name
-// always; the comment, path, maintainer and both dependency lists as the
-// options ask. Prefix, description file and categories are never searched.
-// An entry without a first field never matches, not even the empty term.
-int match_entry(const port_entry& entry, const search_options& options,
-                std::string_view search_term);
-
 // Reads the index from the descriptor to its end, asks lookup about every
 // matching port and prints it to out as soon as it is found, and counts. The
 // descriptor stays open for the caller to close.

@@ -27,20 +27,6 @@ line_reader::line_reader(int fd, std::size_t initial_capacity)
     grow(masks_, delimiter_masks_for(capacity_) * sizeof(std::uint64_t));
 }
 
-std::optional<std::string_view> line_reader::next() {
-    return next([](delimiter_cursor& cursor) -> const char* {
-        for (;;) {
-            const char* stop = cursor.next();
-            if (stop == cursor.end()) {
-                return nullptr;
-            }
-            if (*stop == '\n') {
-                return stop;
-            }
-        }
-    });
-}
-
 bool line_reader::newline_after(std::size_t from) const {
     return std::memchr(buffer_.get() + from, '\n', end_ - from) != nullptr;
 }
@@ -48,7 +34,6 @@ bool line_reader::newline_after(std::size_t from) const {
 // Moves the partial line at begin_ to the buffer's start, grows the buffer
 // when that line fills it, and reads once.
 bool line_reader::fill() {
-    cursor_stale_ = true;
     std::size_t unchanged = end_; // bytes whose place, and so masks, stay
     if (begin_ > 0) {
         std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);

@@ -38,25 +38,23 @@ struct port_entry {
 // Sets all twelve fields absent, dropping the views and the installed version.
 void port_entry_reset(port_entry& entry);
 
-// Fills the entry afresh from the line that starts at the cursor's position
-// (nothing of what the entry held before survives) and leaves the cursor past
-// the line's newline. Returns that newline, or nullptr when the bytes end
-// first; the split then holds what the bytes held.
+// Fills the entry afresh from the line (nothing of what the entry held before
+// survives).
 //
 // The line is cut at every "|". Fields 1 to 9 fill the entry by their place;
 // later fields are ignored. An empty field is absent, like one the line is
 // too short to have: "a||c|d" has no path, prefix "c" and comment "d". A NUL
-// byte ends what is split of the line (the fields after it are absent), but
-// not the line.
-const char* parse_index_line(port_entry& entry, delimiter_cursor& cursor);
+// byte ends what is split of the line: the fields after it are absent.
+void parse_index_line(port_entry& entry, const delimited_line& line);
 
-// The same for one line given whole (its first newline, if any, ends it),
-// finding its delimiters first: for tests and single lines, not for a scan.
-void parse_index_line(port_entry& entry, std::string_view line);
+// How many delimiters a parse reads: those that end the nine fields.
+inline constexpr std::size_t parsed_delimiters = 9;
 
-// Splits a first field at its last hyphen. Without a hyphen after the first
+// A first field split at its last hyphen. Without a hyphen after the first
 // byte the name is the whole field and the version absent; a trailing hyphen
-// gives an empty version. Either destination may be null.
-void split_name_version(std::optional<std::string_view> full_name,
-                        std::optional<std::string_view>* name,
-                        std::optional<std::string_view>* version);
+// gives an empty version.
+struct name_and_version {
+    std::string_view name;
+    std::optional<std::string_view> version;
+};
+name_and_version split_name_version(std::string_view full_name);

@@ -13,90 +13,18 @@
 #include "index_lines.h"
 #include "index_scan.h"
 #include "result_output.h"
+#include "searched_fields.h"
+#include "split_line.h"
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
 
 namespace {
 
-// --- matching ---
-
 constexpr std::string_view zsh_line =
     "zsh-5.9_5|/usr/ports/shells/zsh|/usr/local|Z shell, the shell|/usr/ports/shells/zsh/pkg-descr|"
     "bapt@FreeBSD.org|shells|autoconf-2.72 pcre2-10.44|pcre2-10.44 libiconv-1.17_1|"
     "https://www.zsh.org/|||";
-
-// The options of a command line with these option letters, as the program
-// parses them.
-search_options with(std::string_view letters) {
-    if (letters.empty()) {
-        return fixture::parse_arguments({}).options;
-    }
-    return fixture::parse_arguments({"-" + std::string(letters)}).options;
-}
-
-struct match_case {
-    const char* options;
-    const char* term;
-    int tests_found;
-    friend void PrintTo(const match_case& c, std::ostream* os) {
-        *os << "-" << c.options << " '" << c.term << "'";
-    }
-};
-
-class match_entry_test : public testing::TestWithParam<match_case> {};
-
-TEST_P(match_entry_test, counts_the_fields_that_hold_the_term) {
-    const match_case& c = GetParam();
-    port_entry entry;
-    const std::string line_text(zsh_line);
-    parse_index_line(entry, line_text);
-    EXPECT_EQ(match_entry(entry, with(c.options), c.term), c.tests_found)
-        << "-" << c.options << " " << c.term;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    zsh, match_entry_test,
-    testing::Values(match_case{"", "ZSH", 1}, match_case{"", "5.9", 1}, match_case{"", "5.9_5", 1},
-                    match_case{"", "bapt", 0}, match_case{"m", "bapt", 1},
-                    match_case{"d", "shell", 1}, match_case{"p", "shell", 1},
-                    match_case{"dp", "SHELL", 2}, match_case{"D", "pcre2", 2},
-                    match_case{"D", "autoconf", 1}, match_case{"a", "zsh", 2},
-                    match_case{"a", "", 6}, match_case{"", "", 1}, match_case{"a", "/usr/local", 0},
-                    match_case{"a", "pkg-descr", 0}, match_case{"a", "https", 0},
-                    match_case{"a", "freebsd.org", 1}));
-
-TEST(match_entry, skips_absent_fields_and_never_matches_an_empty_line) {
-    port_entry entry;
-    parse_index_line(entry, "");
-    EXPECT_EQ(match_entry(entry, with("a"), ""), 0);
-    parse_index_line(entry, "foo-1.0");
-    EXPECT_EQ(match_entry(entry, with("a"), ""), 1);
-}
-
-// Empty fields keep their places: a web site is never searched as a
-// dependency list, and a line without a name matches nothing.
-TEST(match_entry, searches_each_field_in_its_place) {
-    namespace lines = fixture::index_lines;
-    struct probe {
-        std::string_view line;
-        const char* options;
-        const char* term;
-        int tests_found;
-    };
-    for (const probe& p :
-         {probe{lines::no_depends, "D", "cabextract", 1}, probe{lines::no_depends, "a", "https", 0},
-          probe{lines::no_depends, "a", "", 4},
-          probe{lines::no_build_depends, "D", "spamassassin", 1},
-          probe{lines::no_build_depends, "D", "github", 0}, probe{lines::no_comment, "d", "", 1},
-          probe{lines::no_comment, "a", "", 5}, probe{lines::no_name, "a", "", 0},
-          probe{lines::no_name, "p", "nameless", 0}, probe{lines::short_line, "D", "", 1}}) {
-        port_entry entry;
-        parse_index_line(entry, p.line);
-        EXPECT_EQ(match_entry(entry, with(p.options), p.term), p.tests_found)
-            << "-" << p.options << " '" << p.term << "' in " << p.line;
-    }
-}
 
 // --- the scan ---
 
@@ -120,7 +48,7 @@ scan_run scan(std::string_view index, std::string_view options, const char* term
     const fixture::file_handle file = fixture::stream_with(index);
     fixture::memory_stream out;
     scan_run run;
-    run.outcome = scan_index(fileno(file.get()), with(options), term, run.counters,
+    run.outcome = scan_index(fileno(file.get()), fixture::options_with(options), term, run.counters,
                              recording_lookup(run.looked_up), out.get());
     run.out = out.text();
     return run;
@@ -180,7 +108,7 @@ TEST(scan_index, a_name_search_finds_what_splitting_every_line_finds) {
         fixture::memory_stream expected_out;
         for (const std::string& line : index_lines) {
             port_entry entry;
-            parse_index_line(entry, line);
+            fixture::parse_line(entry, line);
             const int found = match_entry(entry, {}, term);
             expected.matches += static_cast<std::uint64_t>(found);
             if (found > 0) {

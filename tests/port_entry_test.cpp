@@ -9,6 +9,7 @@
 #include "delimiters.h"
 #include "index_lines.h"
 #include "port_entry.h"
+#include "split_line.h"
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
@@ -17,11 +18,11 @@ using field = std::optional<std::string_view>;
 namespace {
 
 struct name_case {
-    field full_name;
-    field name;
+    std::string_view full_name;
+    std::string_view name;
     field version;
     friend void PrintTo(const name_case& c, std::ostream* os) {
-        *os << (c.full_name ? "\"" + std::string(*c.full_name) + "\"" : "absent");
+        *os << "\"" << c.full_name << "\"";
     }
 };
 
@@ -29,31 +30,19 @@ class split_name_version_test : public testing::TestWithParam<name_case> {};
 
 TEST_P(split_name_version_test, splits_at_the_last_hyphen) {
     const name_case& c = GetParam();
-    field name = "unset"sv;
-    field version = "unset"sv;
-    split_name_version(c.full_name, &name, &version);
-    EXPECT_EQ(name, c.name);
-    EXPECT_EQ(version, c.version);
+    const name_and_version split = split_name_version(c.full_name);
+    EXPECT_EQ(split.name, c.name);
+    EXPECT_EQ(split.version, c.version);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     first_fields, split_name_version_test,
-    testing::Values(name_case{"foo-bar-1.0_2"sv, "foo-bar"sv, "1.0_2"sv},
-                    name_case{"py311-requests-2.32.3"sv, "py311-requests"sv, "2.32.3"sv},
-                    name_case{"vorbis-tools-1.4.0_10,3"sv, "vorbis-tools"sv, "1.4.0_10,3"sv},
-                    name_case{"foo"sv, "foo"sv, std::nullopt},
-                    name_case{"-foo"sv, "-foo"sv, std::nullopt}, name_case{"foo-"sv, "foo"sv, ""sv},
-                    name_case{"-"sv, "-"sv, std::nullopt}, name_case{""sv, ""sv, std::nullopt},
-                    name_case{std::nullopt, std::nullopt, std::nullopt}));
-
-TEST(split_name_version, either_destination_may_be_omitted) {
-    field version;
-    split_name_version("zsh-5.9"sv, nullptr, &version);
-    EXPECT_EQ(version, "5.9"sv);
-    field name;
-    split_name_version("zsh-5.9"sv, &name, nullptr);
-    EXPECT_EQ(name, "zsh"sv);
-}
+    testing::Values(name_case{"foo-bar-1.0_2", "foo-bar", "1.0_2"sv},
+                    name_case{"py311-requests-2.32.3", "py311-requests", "2.32.3"sv},
+                    name_case{"vorbis-tools-1.4.0_10,3", "vorbis-tools", "1.4.0_10,3"sv},
+                    name_case{"foo", "foo", std::nullopt}, name_case{"-foo", "-foo", std::nullopt},
+                    name_case{"foo-", "foo", ""sv}, name_case{"-", "-", std::nullopt},
+                    name_case{"", "", std::nullopt}));
 
 // The entry's eleven line fields in order, for comparing whole entries.
 using line_fields = std::array<field, 11>;
@@ -99,7 +88,7 @@ TEST_P(parse_index_line_test, fills_each_field_from_its_place) {
     const line_case& c = GetParam();
     port_entry entry;
     const std::string line_text(c.line);
-    parse_index_line(entry, line_text);
+    fixture::parse_line(entry, line_text);
     EXPECT_EQ(fields_of(entry), c.expected) << c.label;
     EXPECT_FALSE(entry.installed_version);
 }
@@ -110,10 +99,10 @@ TEST_P(parse_index_line_test, leaves_nothing_of_the_line_before) {
     const line_case& c = GetParam();
     port_entry entry;
     const std::string first(thirteen_fields);
-    parse_index_line(entry, first);
+    fixture::parse_line(entry, first);
     entry.installed_version = "5.9_4";
     const std::string line_text(c.line);
-    parse_index_line(entry, line_text);
+    fixture::parse_line(entry, line_text);
     EXPECT_EQ(fields_of(entry), c.expected) << c.label;
     EXPECT_FALSE(entry.installed_version);
 }
@@ -206,50 +195,53 @@ INSTANTIATE_TEST_SUITE_P(
                   {"mg-20240709"sv, "mg"sv, "20240709"sv, "/usr/ports/editors/mg"sv, "/usr/local"sv,
                    "Small, fast Emacs-like editor"sv}}));
 
-// One cursor over several lines, as the scan walks what it has read: each
-// split ends at its own newline, after thirteen fields, an empty line or a
-// NUL alike, and a last line without one ends at the bytes' end.
-TEST(parse_index_line, walks_line_after_line_and_returns_each_newline) {
+// Lines as a reader hands them over from the bytes read, with any number of
+// delimiters recorded: each ends at its own newline (after thirteen fields,
+// an empty line or a NUL alike), and a split takes the fields of its own
+// line, never a byte after its end.
+TEST(parse_index_line, takes_nothing_past_the_end_of_its_line) {
     const std::string text =
         std::string(thirteen_fields) + "\n\nx-1|a\0b|c\n"s + std::string(90, 'b') + "-2|q|r\nc-3|s";
     std::vector<std::uint64_t> masks(delimiter_masks_for(text.size()));
     best_delimiter_finder().find(text.data(), text.size(), masks.data());
-    delimiter_cursor cursor(text.data(), masks.data(), 0, text.size());
-
     struct step {
         field full_name;
         field path;
-        bool has_newline;
+        field prefix;
     };
-    const step steps[] = {{"zsh-5.9_5"sv, "/usr/ports/shells/zsh"sv, true},
-                          {std::nullopt, std::nullopt, true},
-                          {"x-1"sv, "a"sv, true},
-                          {std::string_view(text).substr(text.find("bbb"), 92), "q"sv, true},
-                          {"c-3"sv, "s"sv, false}};
-    std::size_t line_start = 0;
-    for (const step& expected : steps) {
-        port_entry entry;
-        ASSERT_EQ(cursor.position(), text.data() + line_start);
-        const char* newline = parse_index_line(entry, cursor);
-        EXPECT_EQ(entry.full_name, expected.full_name);
-        EXPECT_EQ(entry.path, expected.path);
-        if (!expected.has_newline) {
-            EXPECT_EQ(newline, nullptr);
-            EXPECT_EQ(cursor.position(), cursor.end());
-            EXPECT_EQ(cursor.next(), cursor.end()) << "and stays at the end";
-            EXPECT_EQ(cursor.next(), cursor.end());
-            break;
+    const step steps[] = {{"zsh-5.9_5"sv, "/usr/ports/shells/zsh"sv, "/usr/local"sv},
+                          {std::nullopt, std::nullopt, std::nullopt},
+                          {"x-1"sv, "a"sv, std::nullopt},
+                          {std::string_view(text).substr(text.find("bbb"), 92), "q"sv, "r"sv},
+                          {"c-3"sv, "s"sv, std::nullopt}};
+    for (const std::size_t recorded :
+         {std::size_t{0}, std::size_t{1}, parsed_delimiters, delimited_line::most_recorded}) {
+        std::size_t begin = 0;
+        for (const step& expected : steps) {
+            const std::size_t end = std::min(text.find('\n', begin), text.size());
+            delimited_line line;
+            ASSERT_TRUE(
+                take_line(text.data(), masks.data(), begin, text.size(), recorded, true, line));
+            EXPECT_EQ(line.text, std::string_view(text).substr(begin, end - begin));
+            port_entry entry;
+            parse_index_line(entry, line);
+            EXPECT_EQ(entry.full_name, expected.full_name) << "line at " << begin;
+            EXPECT_EQ(entry.path, expected.path) << "line at " << begin;
+            EXPECT_EQ(entry.prefix, expected.prefix) << "line at " << begin;
+            begin = end + 1;
         }
-        const std::size_t at = text.find('\n', line_start);
-        ASSERT_EQ(newline, text.data() + at);
-        line_start = at + 1;
     }
+    // A line whose newline the bytes don't reach yet is incomplete, unless
+    // they are the last.
+    delimited_line line;
+    EXPECT_FALSE(
+        take_line(text.data(), masks.data(), text.rfind('\n') + 1, text.size(), 9, false, line));
 }
 
 TEST(port_entry, reset_leaves_every_field_absent) {
     port_entry entry;
     const std::string line_text(thirteen_fields);
-    parse_index_line(entry, line_text);
+    fixture::parse_line(entry, line_text);
     entry.installed_version = "5.9_4";
     port_entry_reset(entry);
     EXPECT_EQ(fields_of(entry), line_fields{});

@@ -5,6 +5,7 @@
 
 #include "fixtures.h"
 #include "result_output.h"
+#include "split_line.h"
 
 using namespace std::string_view_literals;
 
@@ -26,7 +27,7 @@ TEST_P(printers_test, print_exact_bytes) {
     const print_case& c = GetParam();
     port_entry entry;
     const std::string line_text(c.line);
-    parse_index_line(entry, line_text);
+    fixture::parse_line(entry, line_text);
     if (c.installed != nullptr) {
         entry.installed_version = c.installed;
     }
@@ -142,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(print_long_result, two_blocks_are_separated_by_two_empty_lines) {
     port_entry entry;
-    parse_index_line(entry, "a-1|p");
+    fixture::parse_line(entry, "a-1|p");
     fixture::memory_stream out;
     print_long_result(entry, false, out.get());
     print_long_result(entry, false, out.get());

@@ -1,15 +1,18 @@
-// Arbitrary bytes as one index line and as a first field: the split must agree
+// Arbitrary bytes as an index line and as a first field: the split must agree
 // with a plain reference split by place, and the name/version split with its
 // rules.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "delimiters.h"
 #include "port_entry.h"
+#include "split_line.h"
 #include "text_search.h"
 
 namespace {
@@ -42,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string line(reinterpret_cast<const char*>(data), size);
 
     // Every delimiter finder finds what the others find.
-    static const std::vector<delimiter_finder> finders = usable_delimiter_finders();
+    const std::span<const delimiter_finder> finders = usable_delimiter_finders();
     std::vector<std::uint64_t> first(delimiter_masks_for(size));
     std::vector<std::uint64_t> other(first.size());
     finders.front().find(line.data(), size, first.data());
@@ -53,16 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // An entry that held another line first: nothing of it may survive.
     port_entry entry;
-    parse_index_line(entry, "stale-1|/usr/ports/x/stale|/usr/local|c|d|m|k|b|r");
+    fixture::parse_line(entry, "stale-1|/usr/ports/x/stale|/usr/local|c|d|m|k|b|r");
     entry.installed_version = "1";
-    delimiter_cursor cursor(line.data(), first.data(), 0, size);
-    const char* newline = parse_index_line(entry, cursor);
-    const std::size_t first_newline = line.find('\n');
-    require(first_newline == std::string::npos ? newline == nullptr
-                                               : newline == line.data() + first_newline);
-    if (newline != nullptr) {
-        require(cursor.position() == newline + 1);
-    }
+    // The line ends at its first newline, as a reader hands it over; the
+    // bytes after it are there but must not be split.
+    // As many delimiters recorded as the second byte says; the rest walked.
+    const std::size_t recorded = size > 1 ? data[1] % 14 : parsed_delimiters;
+    delimited_line delimited;
+    require(take_line(line.data(), first.data(), 0, size, recorded, true, delimited));
+    require(delimited.text == std::string_view(line).substr(0, line.find('\n')));
+    require(delimited.delimiter_count <= recorded);
+    parse_index_line(entry, delimited);
     const std::vector<std::optional<std::string_view>> expected = reference_fields(line);
     const std::optional<std::string_view> fields[] = {
         entry.full_name,  entry.path,       entry.prefix,        entry.comment,    entry.descr_file,

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,7 @@ inline std::vector<char> random_run(std::size_t size, std::mt19937& random) {
 // was, empty when they all agree.
 inline std::vector<std::string> finder_disagreements(std::size_t longest, int rounds) {
     std::vector<std::string> disagreements;
-    const std::vector<delimiter_finder> finders = usable_delimiter_finders();
+    const std::span<const delimiter_finder> finders = usable_delimiter_finders();
     bool best_listed = false;
     for (const delimiter_finder& finder : finders) {
         best_listed = best_listed || finder.find == best_delimiter_finder().find;

@@ -149,6 +149,13 @@ command_line parse_arguments(std::vector<std::string> args) {
     return parse_command_line(static_cast<int>(args.size()), argv.data());
 }
 
+search_options options_with(std::string_view letters) {
+    if (letters.empty()) {
+        return parse_arguments({}).options;
+    }
+    return parse_arguments({"-" + std::string(letters)}).options;
+}
+
 void open_to_all(const std::filesystem::path& path) {
     namespace fs = std::filesystem;
     const auto add = [](const fs::path& p, fs::perms perms) {

@@ -96,6 +96,10 @@ std::vector<char*> c_strings(std::vector<std::string>& strings);
 // The command line "vandrel ARGS...", parsed as the program parses its own.
 command_line parse_arguments(std::vector<std::string> args);
 
+// The options of a command line with these option letters ("" for none), as
+// the program parses them.
+search_options options_with(std::string_view letters);
+
 // Makes a folder and its files readable by every user, for runs as nobody.
 void open_to_all(const std::filesystem::path& path);
 
