@@ -3,6 +3,8 @@
 // status, never crashes or hangs, and creates or changes no file.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -180,6 +182,48 @@ TEST(hostile_index, a_64_mib_line_costs_about_its_size_in_memory) {
 #endif
 }
 
+// Writes to a FIFO from a thread of its own once a reader has opened it. When
+// the run ends without opening it, finish() lets the writer go at once rather
+// than leave it blocked in open() until the test times out.
+class fifo_writer {
+public:
+    fifo_writer(const fs::path& fifo, std::function<void(int fd)> write)
+        : thread_([this, fifo, write = std::move(write)] {
+              int fd = -1;
+              // Without a reader, a non-blocking open fails with ENXIO.
+              while ((fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+                  if (errno != ENXIO || done_) {
+                      return;
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+              }
+              fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+              opened_ = true;
+              write(fd);
+              close(fd);
+          }) {}
+    ~fifo_writer() {
+        if (thread_.joinable()) {
+            finish();
+        }
+    }
+    fifo_writer(const fifo_writer&) = delete;
+    fifo_writer& operator=(const fifo_writer&) = delete;
+
+    // After the run: stops waiting for a reader, waits for the writer, and
+    // tells whether a reader ever opened the FIFO.
+    bool finish() {
+        done_ = true;
+        thread_.join();
+        return opened_;
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::atomic<bool> opened_{false};
+    std::thread thread_; // last: it starts once the flags exist
+};
+
 TEST(hostile_index, a_fifo_is_read_like_a_file) {
     const fixture::sample_system system;
     const fixture::run_result from_file =
@@ -190,15 +234,13 @@ TEST(hostile_index, a_fifo_is_read_like_a_file) {
     const fs::path fifo = system.ports() / "INDEX-15";
     fs::remove(fifo);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    std::thread writer([&] {
-        const int fd = open(fifo.c_str(), O_WRONLY); // waits for the reader
-        const std::string index = fixture::read_source_file("tests/data/INDEX-sample");
+    const std::string index = fixture::read_source_file("tests/data/INDEX-sample");
+    fifo_writer writer(fifo, [&index](int fd) {
         EXPECT_EQ(write(fd, index.data(), index.size()), static_cast<ssize_t>(index.size()));
-        close(fd);
     });
     const fixture::run_result from_fifo =
         fixture::run_command(system.setup(), command({"-r", "zsh"}));
-    writer.join();
+    EXPECT_TRUE(writer.finish()) << "the search never opened its index";
     EXPECT_EQ(from_fifo.out, from_file.out);
     EXPECT_EQ(from_fifo.err, "");
     EXPECT_EQ(from_fifo.status, 0);
@@ -715,28 +757,23 @@ void expect_early_stop(bool ignore_sigpipe) {
     const std::string sample = fixture::read_source_file("tests/data/INDEX-sample");
     constexpr int copies = 20000; // about 7 million lines
     std::atomic<int> written{0};
-    std::thread writer([&] {
-        const int fd = open(fifo.c_str(), O_WRONLY);
+    fifo_writer writer(fifo, [&](int fd) {
         for (int i = 0; i < copies; ++i) {
             if (write(fd, sample.data(), sample.size()) != static_cast<ssize_t>(sample.size())) {
                 break;
             }
             ++written;
         }
-        close(fd);
     });
     fixture::run_setup setup = system.setup();
     setup.stdout_limit = 100;
     setup.ignore_sigpipe = ignore_sigpipe;
     const fixture::run_result got = fixture::run_command(setup, command({"-n", ""}));
+    const bool opened = writer.finish();
     if (got.skipped) {
-        // Nobody opened the FIFO: let the writer go.
-        const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-        close(fd);
-        writer.join();
         GTEST_SKIP() << got.err;
     }
-    writer.join();
+    EXPECT_TRUE(opened) << "the search never opened its index";
     EXPECT_LT(written.load(), copies);
     EXPECT_EQ(got.out.size(), 100U);
     if (ignore_sigpipe) {

@@ -1,6 +1,10 @@
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <pthread.h>
 #include <random>
 #include <string>
 #include <string_view>
@@ -122,6 +126,37 @@ TEST(line_reader, reads_from_a_pipe) {
     close(fds[0]);
     ASSERT_EQ(lines.size(), 1000U);
     EXPECT_EQ(lines[999], "port999-1.0|/usr/ports/misc/p");
+}
+
+std::atomic<int> signals_caught{0};
+
+// A signal whose handler was installed without SA_RESTART interrupts a read
+// that waits for its pipe (EINTR): the reader must read on, not fail.
+TEST(line_reader, reads_on_after_a_signal_interrupts_a_read) {
+    struct sigaction action {};
+    action.sa_handler = [](int) { ++signals_caught; };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: the read returns EINTR
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pthread_t reader_thread = pthread_self();
+    std::thread writer([fd = fds[1], reader_thread] {
+        // Long enough for the reader to block in read() first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        pthread_kill(reader_thread, SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const std::string lines = "a|b\nc|d\n";
+        EXPECT_EQ(write(fd, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+        close(fd);
+    });
+    const std::vector<std::string> lines = read_lines(fds[0], 64);
+    writer.join();
+    close(fds[0]);
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(signals_caught.load(), 1);
+    EXPECT_EQ(lines, (std::vector<std::string>{"a|b", "c|d"}));
 }
 
 TEST(line_reader, reports_a_read_error) {

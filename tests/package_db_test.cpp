@@ -292,10 +292,34 @@ TEST(lookup_installed_version_timing, a_failed_database_is_tried_again_after_the
     EXPECT_EQ(database.lookup_installed_version("zsh"sv), "5.9") << "tried again";
 }
 
-// As an ordinary user, in a folder that user can// As an ordinary user, in a folder that user can't
-// write, a WAL database can only be read as it stands; the folder's name must survive the URI that
-// asks for that. Read as it stands, the database sees no change of its own, so a change to the file
-// must still reach the next lookup.
+// A name that isn't installed is an answer, not a failure: the lookups after
+// it are answered as before (one row each: from the file, which is not taken
+// for broken; the whole table: from memory, without the file being read
+// again, so that even a rename doesn't show before the recheck).
+TEST(lookup_installed_version_timing, a_name_not_installed_is_no_failure) {
+    for (const std::size_t direct_lookups : {std::size_t{1000}, std::size_t{0}}) {
+        const fixture::temp_dir dir;
+        const std::filesystem::path db = dir / "local.sqlite";
+        fixture::make_package_db(db, fixture::package_insert("zsh", "5.9"));
+        manual_clock clock;
+        package_db_timing timing;
+        timing.direct_lookups = direct_lookups;
+        timing.now = [&clock] { return clock.now; };
+        package_db database(db, timing);
+        const char* const mode = direct_lookups == 0 ? "whole table" : "one row each";
+        EXPECT_EQ(database.lookup_installed_version("bash"sv), std::nullopt) << mode;
+        if (direct_lookups == 0) {
+            std::filesystem::rename(db, dir / "moved.sqlite");
+        }
+        EXPECT_EQ(database.lookup_installed_version("zsh"sv), "5.9") << mode;
+        EXPECT_EQ(database.lookup_installed_version("bash"sv), std::nullopt) << mode;
+        EXPECT_EQ(database.lookup_installed_version("zsh"sv), "5.9") << mode;
+    }
+}
+
+// As an ordinary user, in a folder that user can't write, a WAL database can only be read as it
+// stands; the folder's name must survive the URI that asks for that. Read as it stands, the
+// database sees no change of its own, so a change to the file must still reach the next lookup.
 TEST(lookup_installed_version, an_ordinary_user_reads_a_wal_database_it_cannot_write_beside) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root to become nobody";

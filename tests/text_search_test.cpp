@@ -40,6 +40,30 @@ INSTANTIATE_TEST_SUITE_P(
                     contains_case{"a@b", "`", false}, contains_case{"x|y", "|", true},
                     contains_case{"tail", "l", true}, contains_case{"tail", "L", true}));
 
+// Every byte against every byte, alone and inside others: the fold must be
+// ASCII's and nothing more, for the bytes above 127 too, as strcasestr's is
+// in the C locale.
+TEST(contains_ignoring_case, agrees_with_strcasestr_on_every_pair_of_bytes) {
+    int disagreements = 0;
+    for (int h = 1; h < 256; ++h) {
+        for (int n = 1; n < 256; ++n) {
+            const std::string haystack = {'.', static_cast<char>(h), '.'};
+            const std::string needle(1, static_cast<char>(n));
+            const std::string longer = "." + needle; // the comparison after a first match
+            const bool expected = strcasestr(haystack.c_str(), needle.c_str()) != nullptr;
+            const bool expected_longer = strcasestr(haystack.c_str(), longer.c_str()) != nullptr;
+            if (contains_ignoring_case(haystack, needle) != expected ||
+                contains_ignoring_case(haystack, longer) != expected_longer) {
+                ADD_FAILURE() << "byte " << n << " in byte " << h << ": strcasestr says "
+                              << expected << ", and " << expected_longer << " after a dot";
+                if (++disagreements == 10) {
+                    return;
+                }
+            }
+        }
+    }
+}
+
 TEST(contains_ignoring_case, agrees_with_strcasestr_on_random_text) {
     std::mt19937 random(20100830); // NOLINT(cert-msc32-c,cert-msc51-cpp): repeatable on purpose
     const std::string alphabet = "aAbBzZ@[`{-_.09\xff";
