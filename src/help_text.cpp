@@ -6,8 +6,8 @@
 
 void print_version_line(std::FILE* out) {
     std::fprintf(out, "%s %s by %s at %s on %s (first release %s)\n", "vandrel", vandrel_version,
-                 "The vandrel project (vandrel@example.org)", "The vandrel project", "2026-08-04",
-                 "2010-08-30");
+                 "The vandrel project (vandrel@example.org)", "The vandrel project",
+                 vandrel_release_date, "2010-08-30");
 }
 
 void print_usage(const char* invocation_name, std::FILE* out) {

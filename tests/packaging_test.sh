@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks what users meet besides the binary:
-#   packaging_test.sh manpage SOURCE_DIR             the page lints clean and matches the help text
+#   packaging_test.sh manpage SOURCE_DIR PAGE DATE   the built page lints clean, bears the
+#                                                    release's date and matches the help text
 #   packaging_test.sh install SOURCE_DIR BUILD_DIR VERSION
 #                                                    a DESTDIR install puts every file in place,
 #                                                    and the binary and the port say VERSION
@@ -21,8 +22,11 @@ fail() {
 
 case $what in
 manpage)
-    page="$source_dir/man/vandrel.1"
+    # The page as the build writes it, dated with the release.
+    page=$3
+    release_date=$4
     mandoc -T lint -W warning "$page"
+    grep -qx "\.Dd $release_date" "$page" || fail "the page is not dated $release_date"
     # Every option of the help text has its entry, and the page names the help's texts.
     for letter in a d p m D f n r h v; do
         grep -q "^\.It Fl $letter\$" "$page" || fail "no entry for -$letter"
