@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Checks what users meet besides the binary:
-#   packaging_test.sh manpage SOURCE_DIR PAGE DATE   the built page lints clean, bears the
-#                                                    release's date and matches the help text
-#   packaging_test.sh install SOURCE_DIR BUILD_DIR VERSION
-#                                                    a DESTDIR install puts every file in place,
-#                                                    and the binary and the port say VERSION
-#   packaging_test.sh completion SOURCE_DIR          the bash completion offers the options
-#   packaging_test.sh shells SOURCE_DIR              both completions, typed in real shells
-#   packaging_test.sh dist SOURCE_DIR                a release is reproducible and builds
-#   packaging_test.sh sandbox SOURCE_DIR             the sandbox's inner half refuses to run by hand
-#   packaging_test.sh demo SOURCE_DIR                the demo shows installed and other ports
-#   packaging_test.sh install_deps SOURCE_DIR        on FreeBSD, install-deps asks and calls pkg
+# Checks what users meet besides the binary, one check per run:
+#
+#   packaging_test.sh CHECK SOURCE_DIR [ARG...]
+#
+# manpage PAGE DATE: the built page lints clean, bears the release's date and matches the help text
+# install BUILD_DIR VERSION: a DESTDIR install puts every file in place; binary and port say VERSION
+# completion: the bash completion offers the options
+# shells: both completions, typed into real shells
+# dist: a release is reproducible and builds
+# sandbox: the sandbox's inner half refuses to run by hand
+# demo: the demo shows installed and other ports
+# install_deps: on FreeBSD, install-deps asks pkg and installs with it
 set -euo pipefail
 what=$1
 source_dir=$2
