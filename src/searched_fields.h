@@ -3,6 +3,7 @@
 // derive. A new field search is one row here and one flag in search_options.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string_view>
@@ -36,12 +37,9 @@ constexpr bool searches(const search_options& options, const searched_field& fie
 // Whether the options search nothing but the fields every search looks in (the
 // first field), as a search without options does.
 constexpr bool searches_name_only(const search_options& options) {
-    for (const searched_field& field : searched_fields) {
-        if (field.option != nullptr && options.*field.option) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(searched_fields, [&options](const searched_field& field) {
+        return field.option == nullptr || !(options.*field.option);
+    });
 }
 
 // The number of searched fields that hold the term. An entry without a first

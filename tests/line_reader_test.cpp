@@ -26,7 +26,7 @@ namespace {
 std::vector<std::string> read_lines(int fd, std::size_t capacity) {
     line_reader reader(fd, capacity);
     std::vector<std::string> lines;
-    while (const auto line = reader.next(0)) {
+    while (const auto* const line = reader.next(0)) {
         lines.emplace_back(line->text);
     }
     EXPECT_EQ(reader.error(), 0);
@@ -94,7 +94,7 @@ TEST(line_reader, splits_each_line_as_it_splits_alone) {
         port_entry entry;
         std::size_t count = 0;
         // Each line with another number of its delimiters recorded.
-        while (const auto line = reader.next(count % (delimited_line::most_recorded + 2))) {
+        while (const auto* const line = reader.next(count % (delimited_line::most_recorded + 2))) {
             ASSERT_LT(count, lines.size());
             EXPECT_EQ(line->text, lines[count]) << "buffer of " << capacity;
             parse_index_line(entry, *line);
