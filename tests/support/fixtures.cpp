@@ -173,8 +173,7 @@ void open_to_all(const std::filesystem::path& path) {
 
 std::string expected_version_line() {
     return "vandrel " VANDREL_VERSION " by The vandrel project (vandrel@example.org) at The "
-           "vandrel project on "
-           VANDREL_RELEASE_DATE " (first release 2010-08-30)\n";
+           "vandrel project on " VANDREL_RELEASE_DATE " (first release 2010-08-30)\n";
 }
 
 std::string expected_help(std::string_view invocation_name) {
