@@ -136,12 +136,14 @@ struct delimited_line {
     const char* bytes = "";
     const std::uint64_t* masks = nullptr;
     std::size_t rest_begin = 0;
-    std::size_t line_end = 0;
 
     // A walk over the delimiters after those recorded, up to the line's end.
     [[nodiscard]] delimiter_cursor rest() const noexcept {
-        return masks == nullptr ? delimiter_cursor()
-                                : delimiter_cursor(bytes, masks, rest_begin, line_end);
+        if (masks == nullptr) {
+            return {};
+        }
+        const auto line_end = static_cast<std::size_t>(text.data() - bytes) + text.size();
+        return {bytes, masks, rest_begin, line_end};
     }
 };
 
@@ -194,6 +196,5 @@ inline bool take_line(const char* bytes, const std::uint64_t* masks, std::size_t
     line.bytes = bytes;
     line.masks = masks;
     line.rest_begin = std::min(rest_begin, line_end);
-    line.line_end = line_end;
     return true;
 }
