@@ -1,18 +1,68 @@
 #include "cli.h"
 
-#include <string>
+#include <array>
+#include <getopt.h>
 #include <unistd.h>
 
 #include "system.h"
 
+namespace {
+
+// getopt_long's answers for the long options past the letters: the place in
+// the table, counted from here.
+constexpr int first_long_code = 256;
+
+enum long_code : int {
+    categories_code = first_long_code,
+    word_code,
+    installed_code,
+    outdated_code,
+    json_code,
+    index_code,
+    help_code,
+    version_code,
+};
+
+// In long_code's order.
+constexpr std::array<long_option, 8> long_option_table = {{
+    {"categories", nullptr, "Search in name and categories"},
+    {"word", nullptr, "Match whole words only"},
+    {"installed", nullptr, "Show only installed ports"},
+    {"outdated", nullptr, "Show only installed ports older than the index"},
+    {"json", nullptr, "Show results as JSON, one object per line"},
+    {"index", "FILE", "Read the index from FILE (- for standard input)"},
+    {"help", nullptr, "Print this help text with the long options"},
+    {"version", nullptr, "Print version number"},
+}};
+
+// The table as getopt_long wants it, closed by a zeroed entry.
+std::array<option, long_option_table.size() + 1> getopt_long_options() {
+    std::array<option, long_option_table.size() + 1> options{};
+    for (std::size_t i = 0; i < long_option_table.size(); ++i) {
+        const long_option& entry = long_option_table[i];
+        options[i] = {entry.name, entry.argument != nullptr ? required_argument : no_argument,
+                      nullptr, first_long_code + static_cast<int>(i)};
+    }
+    return options;
+}
+
+} // namespace
+
+std::span<const long_option> long_options() noexcept {
+    return long_option_table;
+}
+
 command_line parse_command_line(int argc, char** argv) {
-    static const std::string option_string = std::string(getopt_posix_prefix) + "adpmDrhfvn";
+    // "+": stop at the first operand, which getopt_long would otherwise not
+    // do on glibc or the BSDs.
+    static constexpr const char* option_string = "+adpmDrhfvn";
+    static const auto getopt_options = getopt_long_options();
     restart_getopt();
     command_line parsed;
     search_options& o = parsed.options;
-    int letter = 0;
-    while ((letter = getopt(argc, argv, option_string.c_str())) != -1) {
-        switch (letter) {
+    int code = 0;
+    while ((code = getopt_long(argc, argv, option_string, getopt_options.data(), nullptr)) != -1) {
+        switch (code) {
         case 'a':
             o.search_description = o.search_path = o.search_maintainer = o.search_depends = true;
             break;
@@ -38,7 +88,29 @@ command_line parse_command_line(int argc, char** argv) {
             o.show_counts = true;
             break;
         case 'v':
+        case version_code:
             o.show_version = true;
+            break;
+        case categories_code:
+            o.search_categories = true;
+            break;
+        case word_code:
+            o.whole_word = true;
+            break;
+        case installed_code:
+            o.only_installed = true;
+            break;
+        case outdated_code:
+            o.only_outdated = true;
+            break;
+        case json_code:
+            o.json_output = true;
+            break;
+        case index_code:
+            parsed.index_file = optarg;
+            break;
+        case help_code:
+            o.show_help = o.show_long_options = true;
             break;
         default: // 'h' and '?'
             o.show_help = true;

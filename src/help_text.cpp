@@ -1,7 +1,10 @@
 #include "help_text.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
+#include "cli.h"
 #include "version.h"
 
 void print_version_line(std::FILE* out) {
@@ -32,4 +35,24 @@ void print_usage(const char* invocation_name, std::FILE* out) {
                "\t# cd /usr/ports && sudo make index\n"
                "\n",
                out);
+}
+
+void print_long_options(std::FILE* out) {
+    // Each option with its argument, padded to the widest.
+    std::size_t width = 0;
+    for (const long_option& option : long_options()) {
+        const std::size_t argument =
+            option.argument != nullptr ? std::strlen(option.argument) + 1 : 0;
+        width = std::max(width, std::strlen(option.name) + argument);
+    }
+    std::fputs("Long options:\n----------\n\n", out);
+    for (const long_option& option : long_options()) {
+        std::string usage = option.name;
+        if (option.argument != nullptr) {
+            usage = usage + " " + option.argument;
+        }
+        std::fprintf(out, "\t--%-*s - %s\n", static_cast<int>(width), usage.c_str(),
+                     option.description);
+    }
+    std::fputs("\n", out);
 }

@@ -8,3 +8,7 @@ void print_version_line(std::FILE* out = stdout);
 
 // The help text, with the name the program was invoked under in its usage line.
 void print_usage(const char* invocation_name, std::FILE* out = stdout);
+
+// The long options, one a line, to follow the help text when --help asked
+// for it.
+void print_long_options(std::FILE* out = stdout);

@@ -115,6 +115,9 @@ int run(int argc, char** argv) {
     }
     if (parsed.operand_count != 1 || parsed.options.show_help) {
         print_usage(argv[0], stdout);
+        if (parsed.options.show_long_options) {
+            print_long_options(stdout);
+        }
         // Status 0 for the help text, whatever brought it up: the status that
         // users and scripts of this tool know.
         return finish_output(exit_ok);

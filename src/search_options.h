@@ -7,9 +7,15 @@ struct search_options {
     bool search_path = false;        // -p, -a: the port path too
     bool search_maintainer = false;  // -m, -a: the maintainer too
     bool search_depends = false;     // -D, -a: both dependency lists too
+    bool search_categories = false;  // --categories: the categories too
+    bool whole_word = false;         // --word: whole words, not any part of a field
+    bool only_installed = false;     // --installed: only ports that are installed
+    bool only_outdated = false;      // --outdated: only ports installed at an older version
     bool show_depends = false;       // -f: more in each result
     bool long_format = false;        // -n: a block per result
+    bool json_output = false;        // --json: a JSON object per result
     bool show_counts = false;        // -r: the counts line at the end
-    bool show_help = false;          // -h and unknown letters
-    bool show_version = false;       // -v
+    bool show_help = false;          // -h, --help and unknown options
+    bool show_long_options = false;  // --help: the long options after the help text
+    bool show_version = false;       // -v, --version
 };

@@ -10,7 +10,11 @@ int match_entry(const port_entry& entry, const search_options& options,
     int count = 0;
     for (const searched_field& field : searched_fields) {
         const std::optional<std::string_view>& text = entry.*field.field;
-        if (searches(options, field) && text && contains_ignoring_case(*text, search_term)) {
+        if (!searches(options, field) || !text) {
+            continue;
+        }
+        if (options.whole_word ? holds_word(field.shape, *text, search_term)
+                               : contains_ignoring_case(*text, search_term)) {
             ++count;
         }
     }

@@ -1,5 +1,5 @@
 // What differs between the systems vandrel runs on: where the kernel's release
-// comes from, and how getopt(3) is told to stop at the first operand. Each
+// comes from, and how getopt_long(3) is made to start over. Each
 // system has its own file, chosen by the build: system_bsd.cpp (FreeBSD, the
 // other BSDs with sysctlbyname(3), macOS) and system_linux.cpp.
 #pragma once
@@ -12,11 +12,5 @@
 // kernel reports an empty release or none at all.
 std::optional<std::string> kernel_release();
 
-// Prefix for getopt(3)'s option string that makes parsing stop at the first
-// operand: glibc reorders arguments unless the string starts with "+" (musl
-// accepts and ignores it), while on the BSDs a "+" would itself become an
-// option letter.
-extern const char getopt_posix_prefix[];
-
-// Makes the next getopt(3) call start over at the first argument.
+// Makes the next getopt_long(3) call start over at the first argument.
 void restart_getopt() noexcept;

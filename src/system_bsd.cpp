@@ -1,5 +1,5 @@
 // FreeBSD, DragonFly, NetBSD and macOS: the kernel answers through sysctl(3),
-// and getopt(3) is reset with optreset.
+// and getopt_long(3) is reset with optreset.
 #include <cstring>
 #include <unistd.h>
 
@@ -25,8 +25,6 @@ std::optional<std::string> kernel_release() {
     }
     return release;
 }
-
-extern const char getopt_posix_prefix[] = "";
 
 void restart_getopt() noexcept {
     optreset = 1;

@@ -207,3 +207,11 @@ bool contains_ignoring_case(std::string_view haystack, std::string_view needle) 
     }
     return false;
 }
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && equal_ignoring_case(a.data(), b.data(), a.size());
+}
+
+char fold_case(char c) {
+    return static_cast<char>(fold[static_cast<unsigned char>(c)]);
+}

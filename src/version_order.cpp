@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "text_search.h"
+
 namespace {
 
 bool is_digit(char c) {
@@ -10,22 +12,6 @@ bool is_digit(char c) {
 
 bool is_letter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // The leading digits of text, and text after them.
@@ -80,7 +66,7 @@ constexpr std::array<special_word, 5> special_words = {{
 // The special word that word is, if any, as the letter it sorts as; else 0.
 int special_letter(std::string_view word) {
     for (const special_word& special : special_words) {
-        if (equal_ignoring_case(word, special.word)) {
+        if (equals_ignoring_case(word, special.word)) {
             return special.letter;
         }
     }
@@ -124,13 +110,13 @@ component take_component(std::string_view& text) {
         if (word.empty() || special_letter(word) != 0) {
             return taken; // a special word starts the next component
         }
-        taken.letter = lower(word.front());
+        taken.letter = fold_case(word.front());
         text.remove_prefix(word.size());
     } else {
         const std::string_view word = leading_word(text);
         taken.kind = number_kind::starts_with_letter;
         const int special = special_letter(word);
-        taken.letter = special != 0 ? special : lower(word.front());
+        taken.letter = special != 0 ? special : fold_case(word.front());
         text.remove_prefix(word.size());
     }
     taken.patch = take_digits(text);

@@ -85,8 +85,9 @@ TEST(match_entry, searches_each_field_in_its_place) {
 
 // Every row of the table, through a real scan: a line whose only field that
 // holds the term is the row's is found by the row's option alone (or by no
-// option, for the fields every search looks in), and not without it. A field
-// search added to the table is covered here at once.
+// option, for the fields every search looks in), and not without it, in
+// either kind of match. A field search added to the table is covered here at
+// once.
 TEST(searched_fields, each_is_found_by_its_own_option_through_a_scan) {
     constexpr std::string_view term = "needle";
     for (const searched_field& row : searched_fields) {
@@ -119,14 +120,21 @@ TEST(searched_fields, each_is_found_by_its_own_option_through_a_scan) {
                 [](std::optional<std::string_view>) { return std::nullopt; }, out.get());
             return counters;
         };
-        search_options alone;
-        if (row.option != nullptr) {
-            alone.*row.option = true;
-            EXPECT_EQ(scan({}).results, 0U) << "field " << *place << " searched without its option";
+        // The field holds the term as a whole word too.
+        for (const bool whole_word : {false, true}) {
+            search_options none;
+            none.whole_word = whole_word;
+            search_options alone = none;
+            if (row.option != nullptr) {
+                alone.*row.option = true;
+                EXPECT_EQ(scan(none).results, 0U)
+                    << "field " << *place << " searched without its option";
+            }
+            const scan_counters found = scan(alone);
+            EXPECT_EQ(found.results, 1U)
+                << "field " << *place << " not found by its option alone, word " << whole_word;
+            EXPECT_GE(found.matches, 1U) << "field " << *place;
         }
-        const scan_counters found = scan(alone);
-        EXPECT_EQ(found.results, 1U) << "field " << *place << " not found by its option alone";
-        EXPECT_GE(found.matches, 1U) << "field " << *place;
     }
 }
 
