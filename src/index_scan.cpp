@@ -2,10 +2,12 @@
 
 #include <cerrno>
 
+#include "json_output.h"
 #include "line_reader.h"
 #include "result_output.h"
 #include "searched_fields.h"
 #include "text_search.h"
+#include "version_order.h"
 
 namespace {
 
@@ -15,6 +17,25 @@ namespace {
 bool name_may_match(const delimited_line& line, std::string_view search_term) {
     const std::size_t length = line.delimiter_count > 0 ? line.delimiters[0] : line.text.size();
     return length > 0 && contains_ignoring_case(line.text.substr(0, length), search_term);
+}
+
+// --installed and --outdated: whether a matching entry, its installed
+// version looked up, is shown and counted.
+bool shown_by_filters(const port_entry& entry, const search_options& options) {
+    if (options.only_installed && !entry.installed_version) {
+        return false;
+    }
+    return !options.only_outdated || is_outdated(entry.installed_version, entry.version);
+}
+
+void print_result(const port_entry& entry, const search_options& options, std::FILE* out) {
+    if (options.json_output) {
+        print_json_result(entry, out);
+    } else if (options.long_format) {
+        print_long_result(entry, options.show_depends, out);
+    } else {
+        print_short_result(entry, options.show_depends, out);
+    }
 }
 
 } // namespace
@@ -36,17 +57,17 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
         }
         parse_index_line(entry, *line);
         const int found = match_entry(entry, options, search_term);
-        counters.matches += static_cast<std::uint64_t>(found);
-        if (found > 0) {
-            ++counters.results;
-            entry.installed_version = lookup(entry.name);
-            if (options.long_format) {
-                print_long_result(entry, options.show_depends, out);
-            } else {
-                print_short_result(entry, options.show_depends, out);
-            }
+        if (found == 0) {
+            continue;
         }
-        if (found > 0 && std::ferror(out) != 0) {
+        entry.installed_version = lookup(entry.name);
+        if (!shown_by_filters(entry, options)) {
+            continue;
+        }
+        counters.matches += static_cast<std::uint64_t>(found);
+        ++counters.results;
+        print_result(entry, options, out);
+        if (std::ferror(out) != 0) {
             // The reader is gone (a closed pipe with SIGPIPE ignored, a full
             // disk): stop here rather than fail every write to the end.
             return {scan_status::write_error, errno};

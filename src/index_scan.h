@@ -34,8 +34,10 @@ using installed_version_lookup =
     std::function<std::optional<std::string>(std::optional<std::string_view> name)>;
 
 // Reads the index from the descriptor to its end, asks lookup about every
-// matching port and prints it to out as soon as it is found, and counts. The
-// descriptor stays open for the caller to close.
+// matching port and prints it to out as soon as it is found, and counts.
+// With --installed or --outdated a matching port that the filter passes over
+// is neither printed nor counted as a result or in matches; entries counts
+// every line. The descriptor stays open for the caller to close.
 scan_outcome scan_index(int index_fd, const search_options& options, std::string_view search_term,
                         scan_counters& counters, const installed_version_lookup& lookup,
                         std::FILE* out);

@@ -13,6 +13,7 @@
 #include "cli.h"
 #include "help_text.h"
 #include "index_scan.h"
+#include "json_output.h"
 #include "locations.h"
 #include "package_db.h"
 #include "system.h"
@@ -54,15 +55,33 @@ int finish_output(int status, int saved_error = 0) {
     return status;
 }
 
-int search(const search_options& options, const char* search_term) {
-    const std::optional<std::string> found_index = index_path(environment_setting, kernel_release);
+// The index named by --index, or else by the environment and the release.
+std::optional<std::string> chosen_index(const command_line& parsed) {
+    if (parsed.index_file) {
+        return std::string(*parsed.index_file);
+    }
+    return index_path(environment_setting, kernel_release);
+}
+
+// Opens the index; "-" is standard input, as a descriptor of its own that
+// can be closed like any other.
+int open_index(const std::string& path) {
+    if (path == "-") {
+        return ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+    }
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+int search(const command_line& parsed, const char* search_term) {
+    const search_options& options = parsed.options;
+    const std::optional<std::string> found_index = chosen_index(parsed);
     if (!found_index) {
         std::fputs("Could not determine release\n", stderr);
         return exit_failure;
     }
     const std::string& index_path = *found_index;
 
-    const file_descriptor index(::open(index_path.c_str(), O_RDONLY | O_CLOEXEC));
+    const file_descriptor index(open_index(index_path));
     struct stat status {};
     // A directory opens on some systems but can't be read as an index.
     if (index.get() < 0 || fstat(index.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
@@ -100,7 +119,9 @@ int search(const search_options& options, const char* search_term) {
     case scan_status::complete:
         break;
     }
-    if (options.show_counts) {
+    if (options.show_counts && options.json_output) {
+        print_json_counts(counters.results, counters.matches, counters.entries, stdout);
+    } else if (options.show_counts) {
         std::printf("\nResults: %" PRIu64 " / Matches: %" PRIu64 " / Entries: %" PRIu64 "\n\n",
                     counters.results, counters.matches, counters.entries);
     }
@@ -122,7 +143,7 @@ int run(int argc, char** argv) {
         // users and scripts of this tool know.
         return finish_output(exit_ok);
     }
-    return search(parsed.options, argv[parsed.first_operand]);
+    return search(parsed, argv[parsed.first_operand]);
 }
 
 } // namespace

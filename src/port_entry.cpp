@@ -6,10 +6,11 @@
 namespace {
 
 // Every field that views the line, in the order of the line's fields.
-constexpr std::array<std::optional<std::string_view> port_entry::*, 9> line_fields = {
-    &port_entry::full_name,  &port_entry::path,          &port_entry::prefix,
-    &port_entry::comment,    &port_entry::descr_file,    &port_entry::maintainer,
-    &port_entry::categories, &port_entry::build_depends, &port_entry::run_depends};
+constexpr std::array<std::optional<std::string_view> port_entry::*, parsed_delimiters> line_fields =
+    {&port_entry::full_name,  &port_entry::path,          &port_entry::prefix,
+     &port_entry::comment,    &port_entry::descr_file,    &port_entry::maintainer,
+     &port_entry::categories, &port_entry::build_depends, &port_entry::run_depends,
+     &port_entry::web_site};
 
 } // namespace
 

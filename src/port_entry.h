@@ -2,8 +2,8 @@
 //
 // An index line is "|"-separated, each field in its fixed place: name-version,
 // port directory, prefix, comment, description file, maintainer, categories,
-// build dependencies, run dependencies, and four more fields that nothing here
-// uses. Real lines often leave fields empty (a port with no build or run
+// build dependencies, run dependencies, web site, and three more fields that
+// nothing here uses. Real lines often leave fields empty (a port with no build or run
 // dependencies), and an empty field keeps its place.
 #pragma once
 
@@ -33,22 +33,23 @@ struct port_entry {
     std::optional<std::string_view> categories;
     std::optional<std::string_view> build_depends;
     std::optional<std::string_view> run_depends;
+    std::optional<std::string_view> web_site;
 };
 
-// Sets all twelve fields absent, dropping the views and the installed version.
+// Sets all thirteen fields absent, dropping the views and the installed version.
 void port_entry_reset(port_entry& entry);
 
 // Fills the entry afresh from the line (nothing of what the entry held before
 // survives).
 //
-// The line is cut at every "|". Fields 1 to 9 fill the entry by their place;
+// The line is cut at every "|". Fields 1 to 10 fill the entry by their place;
 // later fields are ignored. An empty field is absent, like one the line is
 // too short to have: "a||c|d" has no path, prefix "c" and comment "d". A NUL
 // byte ends what is split of the line: the fields after it are absent.
 void parse_index_line(port_entry& entry, const delimited_line& line);
 
-// How many delimiters a parse reads: those that end the nine fields.
-inline constexpr std::size_t parsed_delimiters = 9;
+// How many delimiters a parse reads: those that end the ten fields.
+inline constexpr std::size_t parsed_delimiters = 10;
 
 // A first field split at its last hyphen. Without a hyphen after the first
 // byte the name is the whole field and the version absent; a trailing hyphen

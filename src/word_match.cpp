@@ -2,24 +2,9 @@
 
 #include "port_entry.h"
 #include "text_search.h"
+#include "words.h"
 
 namespace {
-
-// Calls visit with every space-separated word of text, until it returns true.
-template <typename Visit> bool any_word(std::string_view text, Visit visit) {
-    while (!text.empty()) {
-        const std::size_t space = text.find(' ');
-        const std::string_view word = text.substr(0, space);
-        if (!word.empty() && visit(word)) {
-            return true;
-        }
-        if (space == std::string_view::npos) {
-            break;
-        }
-        text.remove_prefix(space + 1);
-    }
-    return false;
-}
 
 bool is_punctuation(char c) {
     return std::string_view("()[]{}<>\"'`,.;:!?").find(c) != std::string_view::npos;

@@ -44,12 +44,12 @@ INSTANTIATE_TEST_SUITE_P(
                     name_case{"foo-", "foo", ""sv}, name_case{"-", "-", std::nullopt},
                     name_case{"", "", std::nullopt}));
 
-// The entry's eleven line fields in order, for comparing whole entries.
-using line_fields = std::array<field, 11>;
+// The entry's twelve line fields in order, for comparing whole entries.
+using line_fields = std::array<field, 12>;
 
 line_fields fields_of(const port_entry& e) {
-    return {e.full_name,  e.name,       e.version,    e.path,          e.prefix,     e.comment,
-            e.descr_file, e.maintainer, e.categories, e.build_depends, e.run_depends};
+    return {e.full_name,  e.name,       e.version,    e.path,          e.prefix,      e.comment,
+            e.descr_file, e.maintainer, e.categories, e.build_depends, e.run_depends, e.web_site};
 }
 
 struct line_case {
@@ -76,7 +76,8 @@ const line_fields zsh_fields = {"zsh-5.9_5"sv,
                                 "bapt@FreeBSD.org"sv,
                                 "shells"sv,
                                 "autoconf-2.72 gmake-4.4.1"sv,
-                                "libiconv-1.17_1 pcre2-10.44"sv};
+                                "libiconv-1.17_1 pcre2-10.44"sv,
+                                "https://www.zsh.org/"sv};
 
 // Separators, a run of them and a NUL on either side of the 64-byte blocks
 // the delimiters are found in.
@@ -110,7 +111,7 @@ TEST_P(parse_index_line_test, leaves_nothing_of_the_line_before) {
 INSTANTIATE_TEST_SUITE_P(
     lines, parse_index_line_test,
     testing::Values(
-        line_case{"thirteen fields: the first nine fill the entry", thirteen_fields, zsh_fields},
+        line_case{"thirteen fields: the first ten fill the entry", thirteen_fields, zsh_fields},
         line_case{"an empty field is absent and keeps its place",
                   "a||c|d",
                   {"a"sv, "a"sv, std::nullopt, std::nullopt, "c"sv, "d"sv}},
@@ -150,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
 namespace lines = fixture::index_lines;
 
 // Lines as a real index has them: empty fields keep their places, so the web
-// site in field 10 is never taken for a dependency list.
+// site in field 10 is never taken for a dependency list, nor one for it.
 INSTANTIATE_TEST_SUITE_P(
     real_lines, parse_index_line_test,
     testing::Values(
@@ -159,20 +160,22 @@ INSTANTIATE_TEST_SUITE_P(
                   {"sa-utils-0.10_2"sv, "sa-utils"sv, "0.10_2"sv, "/usr/ports/mail/sa-utils"sv,
                    "/usr/local"sv, "SpamAssassin nightly periodic maintenance"sv,
                    "/usr/ports/mail/sa-utils/pkg-descr"sv, "ports@FreeBSD.org"sv, "mail"sv,
-                   std::nullopt, "gnupg-2.4.5_2 spamassassin-4.0.1_2"sv}},
+                   std::nullopt, "gnupg-2.4.5_2 spamassassin-4.0.1_2"sv,
+                   "https://github.com/freebsd/sa-utils"sv}},
         line_case{"no run dependencies",
                   lines::no_run_depends,
                   {"liblzo2-2.10_1"sv, "liblzo2"sv, "2.10_1"sv, "/usr/ports/archivers/liblzo2"sv,
                    "/usr/local"sv, "Portable speedy, lossless data compression library"sv,
                    "/usr/ports/archivers/liblzo2/pkg-descr"sv, "ports@FreeBSD.org"sv,
-                   "archivers devel"sv, "gmake-4.4.1"sv, std::nullopt}},
+                   "archivers devel"sv, "gmake-4.4.1"sv, std::nullopt,
+                   "https://www.oberhumer.com/opensource/lzo/"sv}},
         line_case{"no dependencies, the name in the web site",
                   lines::no_depends,
                   {"cabextract-1.11_1"sv, "cabextract"sv, "1.11_1"sv,
                    "/usr/ports/archivers/cabextract"sv, "/usr/local"sv,
                    "Program to extract Microsoft cabinet (.CAB) files"sv,
                    "/usr/ports/archivers/cabextract/pkg-descr"sv, "ports@FreeBSD.org"sv,
-                   "archivers"sv, std::nullopt, std::nullopt}},
+                   "archivers"sv, std::nullopt, std::nullopt, "https://www.cabextract.org.uk/"sv}},
         line_case{"no comment",
                   lines::no_comment,
                   {"xkbset-0.8_1"sv, "xkbset"sv, "0.8_1"sv, "/usr/ports/x11/xkbset"sv,
@@ -184,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {std::nullopt, std::nullopt, std::nullopt, "/usr/ports/misc/nameless"sv,
                    "/usr/local"sv, "A line without a name"sv,
                    "/usr/ports/misc/nameless/pkg-descr"sv, "ports@FreeBSD.org"sv, "misc"sv,
-                   "gmake-4.4.1"sv, "cabextract-1.11_1"sv}},
+                   "gmake-4.4.1"sv, "cabextract-1.11_1"sv, "https://example.org/"sv}},
         line_case{"a run of empty fields",
                   lines::empty_run,
                   {"gnupg-2.4.5_2"sv, "gnupg"sv, "2.4.5_2"sv, "/usr/ports/security/gnupg"sv,

@@ -232,14 +232,15 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
     const std::string cwd = direct_ && setup.cwd ? setup.cwd->string() : std::string();
     const std::string stdout_file = setup.stdout_file ? setup.stdout_file->string() : "";
     const bool append = setup.stdout_append;
+    const std::string stdin_file = setup.stdin_file ? setup.stdin_file->string() : "/dev/null";
 
     child_ = ::fork();
     if (child_ < 0) {
         throw std::runtime_error("fork failed");
     }
     if (child_ == 0) {
-        const int null_in = ::open("/dev/null", O_RDONLY);
-        ::dup2(null_in, STDIN_FILENO);
+        const int in = ::open(stdin_file.c_str(), O_RDONLY);
+        ::dup2(in, STDIN_FILENO);
         if (!stdout_file.empty()) {
             const int file = ::open(stdout_file.c_str(),
                                     O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);

@@ -29,6 +29,7 @@ struct run_setup {
     bool at_default_paths = false;                // in the namespace, as described above
     std::string user;                             // run as this user (needs root)
     std::optional<std::filesystem::path> cwd;
+    std::optional<std::filesystem::path> stdin_file;  // instead of /dev/null
     std::optional<std::filesystem::path> stdout_file; // instead of capturing stdout
     bool stdout_append = false;                       // stdout_file opened to append
     std::optional<std::size_t> stdout_limit;          // stop reading stdout after this many bytes

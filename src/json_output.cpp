@@ -1,0 +1,87 @@
+#include "json_output.h"
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "version_order.h"
+#include "words.h"
+
+namespace {
+
+// Keys in the order they are set, not sorted.
+using json = nlohmann::ordered_json;
+
+json text_or_null(const std::optional<std::string_view>& value) {
+    return value ? json(*value) : json(nullptr);
+}
+
+json text_or_null(const std::optional<std::string>& value) {
+    return value ? json(*value) : json(nullptr);
+}
+
+// The space-separated words of a list field; none when it is absent.
+json word_list(const std::optional<std::string_view>& value) {
+    json words = json::array();
+    any_word(value.value_or(""), [&words](std::string_view word) {
+        words.emplace_back(word);
+        return false;
+    });
+    return words;
+}
+
+// category/port: the last two components of the port's directory.
+std::optional<std::string_view> origin_of(std::optional<std::string_view> path) {
+    if (!path) {
+        return std::nullopt;
+    }
+    std::string_view trimmed = *path;
+    while (trimmed.size() > 1 && trimmed.back() == '/') {
+        trimmed.remove_suffix(1);
+    }
+    const std::size_t last = trimmed.rfind('/');
+    if (last == std::string_view::npos || last == 0) {
+        return trimmed;
+    }
+    const std::size_t before = trimmed.rfind('/', last - 1);
+    return before == std::string_view::npos ? trimmed : trimmed.substr(before + 1);
+}
+
+void put_line(const json& object, std::FILE* out) {
+    // Bytes that aren't valid UTF-8 become U+FFFD instead of an exception.
+    std::string text = object.dump(-1, ' ', false, json::error_handler_t::replace);
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), out);
+}
+
+} // namespace
+
+void print_json_result(const port_entry& entry, std::FILE* out) {
+    json object;
+    object["name"] = text_or_null(entry.name);
+    object["version"] = text_or_null(entry.version);
+    object["full_name"] = text_or_null(entry.full_name);
+    object["path"] = text_or_null(entry.path);
+    object["origin"] = text_or_null(origin_of(entry.path));
+    object["prefix"] = text_or_null(entry.prefix);
+    object["comment"] = text_or_null(entry.comment);
+    object["description_file"] = text_or_null(entry.descr_file);
+    object["maintainer"] = text_or_null(entry.maintainer);
+    object["categories"] = word_list(entry.categories);
+    object["build_depends"] = word_list(entry.build_depends);
+    object["run_depends"] = word_list(entry.run_depends);
+    object["www"] = text_or_null(entry.web_site);
+    object["installed_version"] = text_or_null(entry.installed_version);
+    object["outdated"] = is_outdated(entry.installed_version, entry.version);
+    put_line(object, out);
+}
+
+void print_json_counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries,
+                       std::FILE* out) {
+    json object;
+    object["results"] = results;
+    object["matches"] = matches;
+    object["entries"] = entries;
+    put_line(object, out);
+}

@@ -1,0 +1,25 @@
+// Results as JSON Lines (--json): one object per matching port on a line of
+// its own, and the counts as a last object, for scripts to read.
+//
+// Strings are written as UTF-8; a byte that isn't part of valid UTF-8 is
+// written as U+FFFD, the replacement character, so every line is valid JSON
+// whatever the index holds.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "port_entry.h"
+
+// One object with every field of the entry by name, in the line's order:
+//   name, version, full_name, path, origin (the path's last two components,
+//   category/port), prefix, comment, description_file, maintainer,
+//   categories, build_depends, run_depends (the three lists as arrays of
+//   their space-separated words), www, installed_version and outdated (true
+//   when the installed version is older than the index's).
+// An absent field is null, an absent list an empty array.
+void print_json_result(const port_entry& entry, std::FILE* out);
+
+// {"results":R,"matches":M,"entries":E}, the counts of the counts line.
+void print_json_counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries,
+                       std::FILE* out);
