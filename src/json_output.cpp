@@ -50,9 +50,9 @@ std::optional<std::string_view> origin_of(std::optional<std::string_view> path) 
 
 void put_line(const json& object, std::FILE* out) {
     // Bytes that aren't valid UTF-8 become U+FFFD instead of an exception.
-    std::string text = object.dump(-1, ' ', false, json::error_handler_t::replace);
-    text += '\n';
+    const std::string text = object.dump(-1, ' ', false, json::error_handler_t::replace);
     std::fwrite(text.data(), 1, text.size(), out);
+    std::fputc('\n', out);
 }
 
 } // namespace

@@ -1,4 +1,6 @@
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -8,13 +10,17 @@
 
 namespace {
 
-// The flags of search_options in a fixed order, as letters, for comparing.
+// The flags of search_options in a fixed order, as letters, for comparing;
+// the long options' flags as capitals: Categories, Word, Installed,
+// Outdated, Json, Long options listed.
 std::string flags_of(const search_options& o) {
     std::string flags;
     const std::pair<bool, char> all[] = {
         {o.search_description, 'd'}, {o.search_path, 'p'},  {o.search_maintainer, 'm'},
         {o.search_depends, 'D'},     {o.show_depends, 'f'}, {o.long_format, 'n'},
-        {o.show_counts, 'r'},        {o.show_help, 'h'},    {o.show_version, 'v'}};
+        {o.show_counts, 'r'},        {o.show_help, 'h'},    {o.show_version, 'v'},
+        {o.search_categories, 'C'},  {o.whole_word, 'W'},   {o.only_installed, 'I'},
+        {o.only_outdated, 'O'},      {o.json_output, 'J'},  {o.show_long_options, 'L'}};
     for (const auto& [set, letter] : all) {
         if (set) {
             flags += letter;
@@ -28,6 +34,7 @@ struct parse_case {
     std::string flags; // the flags set, in flags_of's order
     int first_operand; // in the argument vector, the program's name at 0
     int operand_count;
+    std::optional<std::string_view> index_file = std::nullopt;
 };
 
 // Each case parses after the one before, as a test of the reset too.
@@ -44,12 +51,25 @@ TEST(parse_command_line, sets_flags_and_stops_at_the_first_operand) {
              parse_case{{"-h"}, "h", 2, 0},
              parse_case{{"-x", "zsh"}, "h", 2, 1},
              parse_case{{"-hv", "zsh", "bash"}, "hv", 2, 2},
+             parse_case{{"--categories", "--word", "-a", "zsh"}, "dpmDCW", 4, 1},
+             parse_case{{"--installed", "--outdated", "--json", "-r", "zsh"}, "rIOJ", 5, 1},
+             parse_case{{"--inst", "--out", "zsh"}, "IO", 3, 1},
+             parse_case{{"--help"}, "hL", 2, 0},
+             parse_case{{"--version", "zsh"}, "v", 2, 1},
+             parse_case{{"--bogus", "zsh"}, "h", 2, 1},
+             parse_case{{"--index", "/tmp/INDEX", "zsh"}, "", 3, 1, "/tmp/INDEX"},
+             parse_case{{"--index=-", "zsh"}, "", 2, 1, "-"},
+             parse_case{{"--index", "a", "--index", "b", "zsh"}, "", 5, 1, "b"},
+             parse_case{{"--index"}, "h", 2, 0},
+             parse_case{{"zsh", "--json"}, "", 1, 2},
+             parse_case{{"--", "--json"}, "", 2, 1},
          }) {
         const command_line parsed = fixture::parse_arguments(c.args);
         const std::string label = testing::PrintToString(c.args);
         EXPECT_EQ(flags_of(parsed.options), c.flags) << label;
         EXPECT_EQ(parsed.first_operand, c.first_operand) << label;
         EXPECT_EQ(parsed.operand_count, c.operand_count) << label;
+        EXPECT_EQ(parsed.index_file, c.index_file) << label;
     }
     // The wording is libc's; the letter is in it.
     const std::string diagnostic = testing::internal::GetCapturedStderr();
