@@ -1,21 +1,67 @@
-# bash completion for vandrel(1): the options; nothing is offered for the
-# search term, and nothing after it, since vandrel stops parsing options at
-# the first operand. Only the options themselves are offered: bash inserts
+# bash completion for vandrel(1): the options, a file after --index, and for
+# the search term the names of the ports in the index that begin with what is
+# typed. Nothing is offered after the term, since vandrel stops parsing
+# options at the first operand. Only bare words are offered: bash inserts
 # what it offers (menu-complete does so one at a time), so a description
 # would end up on the command line.
 
-_vandrel() {
-    local cur=${COMP_WORDS[COMP_CWORD]}
-    local i
-    # Options end at "--" or at the first operand.
+# The index vandrel would read: --index's file, else as the ports framework
+# and vandrel find it.
+_vandrel_index() {
+    local i index=
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        --) return 0 ;;
+        --index) index=${COMP_WORDS[i + 1]} ;;
+        --index=*) index=${COMP_WORDS[i]#--index=} ;;
+        esac
+    done
+    if [[ -z $index ]]; then
+        local file=${INDEXFILE:-INDEX-$(uname -r | cut -d. -f1)}
+        if [[ $file == /* ]]; then
+            index=$file
+        else
+            index=${INDEXDIR:-${PORTSDIR:-/usr/ports}}/$file
+        fi
+    fi
+    printf '%s\n' "$index"
+}
+
+_vandrel() {
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    local prev=${COMP_WORDS[COMP_CWORD - 1]}
+    local i
+    if [[ $prev == --index ]]; then
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return 0
+    fi
+    # Options end at "--" or at the first operand; --index takes the next word.
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        case ${COMP_WORDS[i]} in
+        --) break ;;
+        --index) ((i++)) ;;
         -?*) ;;
         *) return 0 ;;
         esac
     done
-    [[ $cur == -* ]] || return 0
-    mapfile -t COMPREPLY < <(compgen -W '-a -d -p -m -D -f -n -r -h -v' -- "$cur")
+    if ((i < COMP_CWORD)); then
+        : # after "--": the term
+    elif [[ $cur == --index=* ]]; then
+        mapfile -t COMPREPLY < <(compgen -f -P --index= -- "${cur#--index=}")
+        return 0
+    elif [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W '-a -d -p -m -D -f -n -r -h -v --categories --word
+            --installed --outdated --json --index --help --version' -- "$cur")
+        return 0
+    fi
+    # The term: port names, once something is typed (the whole index is
+    # thousands of names).
+    [[ -n $cur ]] || return 0
+    local index
+    index=$(_vandrel_index)
+    [[ $index != - && -r $index && ! -d $index ]] || return 0
+    mapfile -t COMPREPLY < <(awk -F'|' -v p="$cur" '{
+        name = $1; sub(/-[^-]*$/, "", name)
+        if (substr(name, 1, length(p)) == p && !seen[name]++) print name
+    }' "$index")
 }
 complete -F _vandrel vandrel

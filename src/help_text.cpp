@@ -49,7 +49,8 @@ void print_long_options(std::FILE* out) {
     for (const long_option& option : long_options()) {
         std::string usage = option.name;
         if (option.argument != nullptr) {
-            usage = usage + " " + option.argument;
+            usage += ' ';
+            usage += option.argument;
         }
         std::fprintf(out, "\t--%-*s - %s\n", static_cast<int>(width), usage.c_str(),
                      option.description);

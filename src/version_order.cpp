@@ -110,13 +110,13 @@ component take_component(std::string_view& text) {
         if (word.empty() || special_letter(word) != 0) {
             return taken; // a special word starts the next component
         }
-        taken.letter = fold_case(word.front());
+        taken.letter = static_cast<unsigned char>(fold_case(word.front()));
         text.remove_prefix(word.size());
     } else {
         const std::string_view word = leading_word(text);
         taken.kind = number_kind::starts_with_letter;
         const int special = special_letter(word);
-        taken.letter = special != 0 ? special : fold_case(word.front());
+        taken.letter = special != 0 ? special : static_cast<unsigned char>(fold_case(word.front()));
         text.remove_prefix(word.size());
     }
     taken.patch = take_digits(text);
@@ -127,7 +127,7 @@ std::weak_ordering compare_components(const component& a, const component& b) {
     if (a.kind != b.kind) {
         return a.kind <=> b.kind;
     }
-    if (const auto order = compare_numbers(a.number, b.number); order != 0) {
+    if (const auto order = compare_numbers(a.number, b.number); std::is_neq(order)) {
         return order;
     }
     if (a.letter != b.letter) {
@@ -140,7 +140,7 @@ std::weak_ordering compare_main_versions(std::string_view a, std::string_view b)
     while (!a.empty() || !b.empty()) {
         const component next_a = take_component(a);
         const component next_b = take_component(b);
-        if (const auto order = compare_components(next_a, next_b); order != 0) {
+        if (const auto order = compare_components(next_a, next_b); std::is_neq(order)) {
             return order;
         }
     }
@@ -178,10 +178,11 @@ version_parts split_version(std::string_view text) {
 std::weak_ordering compare_versions(std::string_view a, std::string_view b) {
     const version_parts parts_a = split_version(a);
     const version_parts parts_b = split_version(b);
-    if (const auto order = compare_numbers(parts_a.epoch, parts_b.epoch); order != 0) {
+    if (const auto order = compare_numbers(parts_a.epoch, parts_b.epoch); std::is_neq(order)) {
         return order;
     }
-    if (const auto order = compare_main_versions(parts_a.version, parts_b.version); order != 0) {
+    if (const auto order = compare_main_versions(parts_a.version, parts_b.version);
+        std::is_neq(order)) {
         return order;
     }
     return compare_numbers(parts_a.revision, parts_b.revision);
@@ -189,5 +190,5 @@ std::weak_ordering compare_versions(std::string_view a, std::string_view b) {
 
 bool is_outdated(const std::optional<std::string>& installed,
                  const std::optional<std::string_view>& available) {
-    return installed && available && compare_versions(*installed, *available) < 0;
+    return installed && available && std::is_lt(compare_versions(*installed, *available));
 }

@@ -5,7 +5,7 @@
 #
 # manpage PAGE DATE: the built page lints clean, bears the release's date and matches the help text
 # install BUILD_DIR VERSION: a DESTDIR install puts every file in place; binary and port say VERSION
-# completion: the bash completion offers the options
+# completion BINARY: the bash completion offers the options, every long option of --help, files after --index and port names from the index
 # shells: both completions, typed into real shells
 # dist: a release is reproducible and builds
 # sandbox: the sandbox's inner half refuses to run by hand
@@ -30,6 +30,9 @@ manpage)
     # Every option of the help text has its entry, and the page names the help's texts.
     for letter in a d p m D f n r h v; do
         grep -q "^\.It Fl $letter\$" "$page" || fail "no entry for -$letter"
+    done
+    for option in categories word installed outdated json index help version; do
+        grep -qF ".It Fl \\-$option" "$page" || fail "no entry for --$option"
     done
     for text in "Could not determine release" "Could not open" "Could not read" "input file is output file" \
         "vandrel: write error" \
@@ -59,6 +62,9 @@ install)
     grep -q "vandrel - search the ports collection index" <<<"$rendered" || fail "the page does not render"
     ;;
 completion)
+    # The options, a file after --index and port names for the term, from
+    # an index named as vandrel names it.
+    binary=$3
     # shellcheck source=/dev/null
     complete() { :; }
     source "$source_dir/completions/vandrel.bash"
@@ -69,12 +75,34 @@ completion)
         _vandrel
         printf '%s\n' "${COMPREPLY[@]}"
     }
+    # Every long option of --help, in both completions.
+    long=$("$binary" --help | sed -n 's/^\t\(--[a-z]*\).*/\1/p')
+    [ -n "$long" ] || fail "--help lists no long options"
+    for option in $long; do
+        offer vandrel -- | grep -qx -- "$option" || fail "bash does not offer $option"
+        grep -q -- "'[(]*[^']*$option[=[]" "$source_dir/completions/_vandrel" ||
+            fail "zsh does not offer $option"
+    done
     [ "$(offer vandrel -n)" = "-n" ] || fail "-n does not complete to itself"
-    [ "$(offer vandrel -)" = "$(printf '%s\n' -a -d -p -m -D -f -n -r -h -v)" ] ||
-        fail "- does not offer every option, and nothing but the options"
+    [ "$(offer vandrel - | grep -v -- '^--')" = "$(printf '%s\n' -a -d -p -m -D -f -n -r -h -v)" ] ||
+        fail "- does not offer every option letter"
+    [ "$(offer vandrel --w)" = "--word" ] || fail "--w does not complete to --word"
     [ -z "$(offer vandrel zsh -)" ] || fail "options offered after the search term"
     [ -z "$(offer vandrel -- -)" ] || fail "options offered after --"
-    [ -z "$(offer vandrel z)" ] || fail "something offered for the search term"
+    index_dir=$(mktemp -d)
+    trap 'rm -rf "$index_dir"' EXIT
+    printf '%s\n' "zsh-5.9_5|/usr/ports/shells/zsh" "zsh-completions-0.35.0|/usr/ports/shells/zsh-completions" \
+        "zsh-5.9_6|/usr/ports/shells/zsh" "bash-5.2.37|/usr/ports/shells/bash" >"$index_dir/INDEX-15"
+    cp "$index_dir/INDEX-15" "$index_dir/other"
+    names() { offer "$@" | tr '\n' ' ' | sed 's/ $//'; }
+    [ "$(INDEXDIR=$index_dir INDEXFILE=INDEX-15 names vandrel -a zs)" = "zsh zsh-completions" ] ||
+        fail "port names not offered for the term"
+    [ "$(INDEXFILE=$index_dir/other names vandrel b)" = "bash" ] || fail "an absolute INDEXFILE not followed"
+    [ "$(names vandrel --index "$index_dir/other" b)" = "bash" ] || fail "--index FILE not followed"
+    [ "$(names vandrel "--index=$index_dir/other" -- b)" = "bash" ] || fail "--index=FILE not followed"
+    [ -z "$(INDEXDIR=$index_dir INDEXFILE=INDEX-15 names vandrel '')" ] || fail "names offered before anything is typed"
+    [ -z "$(INDEXDIR=$index_dir/none names vandrel z)" ] || fail "something offered without an index"
+    [ "$(names vandrel --index "$index_dir/oth")" = "$index_dir/other" ] || fail "no file offered after --index"
     if command -v zsh >/dev/null; then
         zsh -n "$source_dir/completions/_vandrel" || fail "the zsh completion does not parse"
     fi
@@ -113,10 +141,12 @@ shells)
     wait_for_prompt bash '$'
     type_keys bash "vandrel -" Tab
     first=$(screen bash | tail -n 1)
-    [[ $first =~ ^'$ vandrel -'[a-zA-Z]$ ]] || fail "bash: the first Tab gave: $first"
+    # One bare option per Tab, a letter or a long one.
+    option_typed="^[$] vandrel -([a-zA-Z]|-[a-z]+)\$"
+    [[ $first =~ $option_typed ]] || fail "bash: the first Tab gave: $first"
     type_keys bash Tab
     second=$(screen bash | tail -n 1)
-    [[ $second =~ ^'$ vandrel -'[a-zA-Z]$ && $second != "$first" ]] ||
+    [[ $second =~ $option_typed && $second != "$first" ]] ||
         fail "bash: the second Tab gave: $second"
     type_keys bash C-u "vandrel zsh -" Tab
     [ "$(screen bash | tail -n 1)" = '$ vandrel zsh -' ] || fail "bash: options offered after the term"
