@@ -78,8 +78,9 @@ completion)
     # Every long option of --help, in both completions.
     long=$("$binary" --help | sed -n 's/^\t\(--[a-z]*\).*/\1/p')
     [ -n "$long" ] || fail "--help lists no long options"
+    offered=$(offer vandrel --)
     for option in $long; do
-        offer vandrel -- | grep -qx -- "$option" || fail "bash does not offer $option"
+        grep -qx -- "$option" <<<"$offered" || fail "bash does not offer $option"
         grep -q -- "'[(]*[^']*$option[=[]" "$source_dir/completions/_vandrel" ||
             fail "zsh does not offer $option"
     done
