@@ -31,23 +31,6 @@ json word_list(const std::optional<std::string_view>& value) {
     return words;
 }
 
-// category/port: the last two components of the port's directory.
-std::optional<std::string_view> origin_of(std::optional<std::string_view> path) {
-    if (!path) {
-        return std::nullopt;
-    }
-    std::string_view trimmed = *path;
-    while (trimmed.size() > 1 && trimmed.back() == '/') {
-        trimmed.remove_suffix(1);
-    }
-    const std::size_t last = trimmed.rfind('/');
-    if (last == std::string_view::npos || last == 0) {
-        return trimmed;
-    }
-    const std::size_t before = trimmed.rfind('/', last - 1);
-    return before == std::string_view::npos ? trimmed : trimmed.substr(before + 1);
-}
-
 void put_line(const json& object, std::FILE* out) {
     // Bytes that aren't valid UTF-8 become U+FFFD instead of an exception.
     const std::string text = object.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -63,7 +46,7 @@ void print_json_result(const port_entry& entry, std::FILE* out) {
     object["version"] = text_or_null(entry.version);
     object["full_name"] = text_or_null(entry.full_name);
     object["path"] = text_or_null(entry.path);
-    object["origin"] = text_or_null(origin_of(entry.path));
+    object["origin"] = entry.path ? json(port_origin(*entry.path)) : json(nullptr);
     object["prefix"] = text_or_null(entry.prefix);
     object["comment"] = text_or_null(entry.comment);
     object["description_file"] = text_or_null(entry.descr_file);

@@ -32,6 +32,18 @@ name_and_version split_name_version(std::string_view full_name) {
     return {full_name.substr(0, at), full_name.substr(at + 1)};
 }
 
+std::string_view port_origin(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') {
+        path.remove_suffix(1);
+    }
+    const std::size_t last = path.rfind('/');
+    if (last == std::string_view::npos || last == 0) {
+        return path;
+    }
+    const std::size_t before = path.rfind('/', last - 1);
+    return before == std::string_view::npos ? path : path.substr(before + 1);
+}
+
 void parse_index_line(port_entry& entry, const delimited_line& line) {
     port_entry_reset(entry);
     std::size_t start = 0;

@@ -59,3 +59,7 @@ struct name_and_version {
     std::optional<std::string_view> version;
 };
 name_and_version split_name_version(std::string_view full_name);
+
+// A port's origin, category/port: the last two components of its directory,
+// trailing slashes dropped; the directory as it is when it has fewer.
+std::string_view port_origin(std::string_view path);

@@ -21,27 +21,12 @@ std::string_view trim_punctuation(std::string_view word) {
     return word;
 }
 
+// The whole path, its origin (category/port) or the port's own folder.
 bool path_holds(std::string_view path, std::string_view term) {
-    if (equals_ignoring_case(path, term)) {
-        return true;
-    }
-    while (!path.empty() && path.back() == '/') {
-        path.remove_suffix(1);
-    }
-    // The last component, then the last two.
-    std::size_t start = path.size();
-    for (int components = 0; components < 2; ++components) {
-        const std::size_t slash = start == 0 ? std::string_view::npos : path.rfind('/', start - 1);
-        start = slash == std::string_view::npos ? 0 : slash + 1;
-        if (equals_ignoring_case(path.substr(start), term)) {
-            return true;
-        }
-        if (start == 0) {
-            break;
-        }
-        --start; // onto the slash, for the component before it
-    }
-    return false;
+    const std::string_view origin = port_origin(path);
+    const std::string_view port = origin.substr(origin.rfind('/') + 1); // npos + 1 is 0
+    return equals_ignoring_case(path, term) || equals_ignoring_case(origin, term) ||
+           equals_ignoring_case(port, term);
 }
 
 bool address_holds(std::string_view address, std::string_view term) {
