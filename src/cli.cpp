@@ -2,28 +2,18 @@
 
 #include <array>
 #include <getopt.h>
+#include <stdexcept>
+#include <string_view>
 #include <unistd.h>
 
 #include "system.h"
 
 namespace {
 
-// getopt_long's answers for the long options past the letters: the place in
-// the table, counted from here.
+// getopt_long's answer for a long option: past every letter, by its place
+// in the table.
 constexpr int first_long_code = 256;
 
-enum long_code : int {
-    categories_code = first_long_code,
-    word_code,
-    installed_code,
-    outdated_code,
-    json_code,
-    index_code,
-    help_code,
-    version_code,
-};
-
-// In long_code's order.
 constexpr std::array<long_option, 8> long_option_table = {{
     {"categories", nullptr, "Search in name and categories"},
     {"word", nullptr, "Match whole words only"},
@@ -34,6 +24,17 @@ constexpr std::array<long_option, 8> long_option_table = {{
     {"help", nullptr, "Print this help text with the long options"},
     {"version", nullptr, "Print version number"},
 }};
+
+// The answer for the option of that name; a name not in the table stops the
+// build, as the exception can't be thrown in a constant expression.
+constexpr int long_code(std::string_view name) {
+    for (std::size_t i = 0; i < long_option_table.size(); ++i) {
+        if (name == long_option_table[i].name) {
+            return first_long_code + static_cast<int>(i);
+        }
+    }
+    throw std::logic_error("no such long option");
+}
 
 // The table as getopt_long wants it, closed by a zeroed entry.
 std::array<option, long_option_table.size() + 1> getopt_long_options() {
@@ -88,28 +89,28 @@ command_line parse_command_line(int argc, char** argv) {
             o.show_counts = true;
             break;
         case 'v':
-        case version_code:
+        case long_code("version"):
             o.show_version = true;
             break;
-        case categories_code:
+        case long_code("categories"):
             o.search_categories = true;
             break;
-        case word_code:
+        case long_code("word"):
             o.whole_word = true;
             break;
-        case installed_code:
+        case long_code("installed"):
             o.only_installed = true;
             break;
-        case outdated_code:
+        case long_code("outdated"):
             o.only_outdated = true;
             break;
-        case json_code:
+        case long_code("json"):
             o.json_output = true;
             break;
-        case index_code:
+        case long_code("index"):
             parsed.index_file = optarg;
             break;
-        case help_code:
+        case long_code("help"):
             o.show_help = o.show_long_options = true;
             break;
         default: // 'h' and '?'
