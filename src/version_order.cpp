@@ -82,10 +82,11 @@ std::string_view leading_word(std::string_view text) {
     return text.substr(0, length);
 }
 
-// Takes the next component from the front of text; past the end, 0.
+// Takes the next component from the front of text, a block with no "+" in
+// it; past the end, 0.
 component take_component(std::string_view& text) {
     while (!text.empty() && !is_digit(text.front()) && !is_letter(text.front()) &&
-           text.front() != '+' && text.front() != '*') {
+           text.front() != '*') {
         text.remove_prefix(1);
     }
     component taken;
@@ -95,13 +96,6 @@ component take_component(std::string_view& text) {
     if (text.front() == '*') {
         text.remove_prefix(1);
         taken.kind = number_kind::star;
-        return taken;
-    }
-    if (text.front() == '+') {
-        text.remove_prefix(1);
-        taken.kind = number_kind::starts_with_letter;
-        taken.letter = special_letter("pl");
-        taken.patch = take_digits(text);
         return taken;
     }
     if (is_digit(text.front())) {
@@ -136,11 +130,34 @@ std::weak_ordering compare_components(const component& a, const component& b) {
     return compare_numbers(a.patch, b.patch);
 }
 
-std::weak_ordering compare_main_versions(std::string_view a, std::string_view b) {
+// Compares two blocks component by component; the shorter is padded with 0.
+std::weak_ordering compare_blocks(std::string_view a, std::string_view b) {
     while (!a.empty() || !b.empty()) {
         const component next_a = take_component(a);
         const component next_b = take_component(b);
         if (const auto order = compare_components(next_a, next_b); std::is_neq(order)) {
+            return order;
+        }
+    }
+    return std::weak_ordering::equivalent;
+}
+
+// Takes the next block, the text up to the next "+", from the front of text,
+// and the "+" after it; past the end, an empty block.
+std::string_view take_block(std::string_view& text) {
+    const std::size_t plus = text.find('+');
+    const std::string_view block = text.substr(0, plus);
+    text.remove_prefix(plus == std::string_view::npos ? text.size() : plus + 1);
+    return block;
+}
+
+// Compares two versions block by block, so the components after a "+" only
+// ever meet the components after the other's "+"; a missing block is all 0.
+std::weak_ordering compare_main_versions(std::string_view a, std::string_view b) {
+    while (!a.empty() || !b.empty()) {
+        const std::string_view block_a = take_block(a);
+        const std::string_view block_b = take_block(b);
+        if (const auto order = compare_blocks(block_a, block_b); std::is_neq(order)) {
             return order;
         }
     }

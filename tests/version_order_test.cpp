@@ -65,7 +65,17 @@ INSTANTIATE_TEST_SUITE_P(
                     less("1.0pre1", "1.0rc1"), same("1.0pre1", "1.0.p1"),
                     less("20230101", "20231231"), same("007", "7"),
                     less("99999999999999999999", "100000000000000000000"), less("1.0_9", "1.0_10"),
-                    less("1.2_99,1", "1.3,1"), less("1.0+1", "1.0"), same("1.0+2", "1.0pl2"),
-                    less("", "0.1"), same("", "0")));
+                    less("1.2_99,1", "1.3,1"), less("", "0.1"), same("", "0")));
+
+// A "+" ends a block: what follows it meets only what follows the other's "+",
+// and a version that has reached its "+" counts as 0 until the other does.
+INSTANTIATE_TEST_SUITE_P(plus_blocks, version_order_test,
+                         testing::Values(less("1.0", "1.0+1"), less("1.0+1", "1.0.1"),
+                                         same("1.0+1", "1.0+1.0"), less("1.0pl2", "1.0+2"),
+                                         less("2+1", "2.1"), less("1.0+a", "1.0"),
+                                         less("1.0+a", "1.0+b"), less("1.2+3", "1.2+3.1"),
+                                         less("1+1+1", "1+2"), less("1.0+1", "1.0+1_1"),
+                                         less("1.0+1", "1+2"), less("1.a", "1+1"),
+                                         same("1", "1+")));
 
 } // namespace
