@@ -14,11 +14,12 @@ namespace {
 // in the table.
 constexpr int first_long_code = 256;
 
-constexpr std::array<long_option, 8> long_option_table = {{
+constexpr std::array<long_option, 9> long_option_table = {{
     {"categories", nullptr, "Search in name and categories"},
     {"word", nullptr, "Match whole words only"},
     {"installed", nullptr, "Show only installed ports"},
     {"outdated", nullptr, "Show only installed ports older than the index"},
+    {"status", nullptr, "Show installed packages against the index (<, =, >, ?)"},
     {"json", nullptr, "Show results as JSON, one object per line"},
     {"index", "FILE", "Read the index from FILE (- for standard input)"},
     {"help", nullptr, "Print this help text with the long options"},
@@ -103,6 +104,9 @@ command_line parse_command_line(int argc, char** argv) {
             break;
         case long_code("outdated"):
             o.only_outdated = true;
+            break;
+        case long_code("status"):
+            o.show_status = true;
             break;
         case long_code("json"):
             o.json_output = true;

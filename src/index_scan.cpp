@@ -4,10 +4,10 @@
 
 #include "json_output.h"
 #include "line_reader.h"
+#include "port_standing.h"
 #include "result_output.h"
 #include "searched_fields.h"
 #include "text_search.h"
-#include "version_order.h"
 
 namespace {
 
@@ -19,18 +19,19 @@ bool name_may_match(const delimited_line& line, std::string_view search_term) {
     return length > 0 && contains_ignoring_case(line.text.substr(0, length), search_term);
 }
 
-// --installed and --outdated: whether a matching entry, its installed
-// version looked up, is shown and counted.
-bool shown_by_filters(const port_entry& entry, const search_options& options) {
-    if (options.only_installed && !entry.installed_version) {
+// --installed and --outdated: whether a matching entry, the version of the
+// package it stands for looked up, is shown and counted.
+bool shown_by_filters(const port_standing_of_entry& found, const search_options& options) {
+    if (options.only_installed && !found.installed_version) {
         return false;
     }
-    return !options.only_outdated || is_outdated(entry.installed_version, entry.version);
+    return !options.only_outdated || found.status == standing::older;
 }
 
-void print_result(const port_entry& entry, const search_options& options, std::FILE* out) {
+void print_result(const port_entry& entry, const port_standing_of_entry& found,
+                  const search_options& options, std::FILE* out) {
     if (options.json_output) {
-        print_json_result(entry, out);
+        print_json_result(entry, found, out);
     } else if (options.long_format) {
         print_long_result(entry, options.show_depends, out);
     } else {
@@ -42,10 +43,11 @@ void print_result(const port_entry& entry, const search_options& options, std::F
 
 scan_outcome scan_index(int index_fd, const search_options& options, std::string_view search_term,
                         scan_counters& counters, const installed_version_lookup& lookup,
-                        std::FILE* out) {
+                        std::FILE* out, const entry_installed_lookup& by_origin) {
     line_reader reader(index_fd);
     port_entry entry;
     const bool name_only = searches_name_only(options);
+    const bool needs_origin = options.only_installed || options.only_outdated || options.json_output;
     // A parse needs the end of every field; a search of the name, where most
     // lines are passed over, only the first field's end, unless every name
     // holds the term (the empty term) and every line is parsed.
@@ -60,13 +62,22 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
         if (found == 0) {
             continue;
         }
-        entry.installed_version = lookup(entry.name);
-        if (!shown_by_filters(entry, options)) {
+        // The JSON form shows only what stands by origin; the others mark
+        // each port by its name.
+        if (!options.json_output) {
+            entry.installed_version = lookup(entry.name);
+        }
+        port_standing_of_entry found_by_origin;
+        if (needs_origin) {
+            found_by_origin.installed_version = by_origin ? by_origin(entry) : lookup(entry.name);
+            found_by_origin.status = standing_of(found_by_origin.installed_version, entry.version);
+        }
+        if (!shown_by_filters(found_by_origin, options)) {
             continue;
         }
         counters.matches += static_cast<std::uint64_t>(found);
         ++counters.results;
-        print_result(entry, options, out);
+        print_result(entry, found_by_origin, options, out);
         if (std::ferror(out) != 0) {
             // The reader is gone (a closed pipe with SIGPIPE ignored, a full
             // disk): stop here rather than fail every write to the end.

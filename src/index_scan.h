@@ -33,11 +33,21 @@ struct scan_outcome {
 using installed_version_lookup =
     std::function<std::optional<std::string>(std::optional<std::string_view> name)>;
 
-// Reads the index from the descriptor to its end, asks lookup about every
-// matching port and prints it to out as soon as it is found, and counts.
-// With --installed or --outdated a matching port that the filter passes over
-// is neither printed nor counted as a result or in matches; entries counts
-// every line. The descriptor stays open for the caller to close.
+// Asked for the installed version of the package that a matching index
+// entry stands for, by its origin (see port_standing.h); absent when none is
+// installed.
+using entry_installed_lookup = std::function<std::optional<std::string>(const port_entry& entry)>;
+
+// Reads the index from the descriptor to its end, asks about every matching
+// port and prints it to out as soon as it is found, and counts.
+//
+// lookup answers for the short line's mark and the installed version that
+// -f and -n show; by_origin for --installed, --outdated and --json (lookup
+// stands in for it when it is empty). Each is asked only when its answer is
+// used. With --installed or --outdated a matching port that the filter
+// passes over is neither printed nor counted as a result or in matches;
+// entries counts every line. The descriptor stays open for the caller to
+// close.
 scan_outcome scan_index(int index_fd, const search_options& options, std::string_view search_term,
                         scan_counters& counters, const installed_version_lookup& lookup,
-                        std::FILE* out);
+                        std::FILE* out, const entry_installed_lookup& by_origin = {});

@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "version_order.h"
 #include "words.h"
 
 namespace {
@@ -40,7 +39,8 @@ void put_line(const json& object, std::FILE* out) {
 
 } // namespace
 
-void print_json_result(const port_entry& entry, std::FILE* out) {
+void print_json_result(const port_entry& entry, const port_standing_of_entry& found,
+                       std::FILE* out) {
     json object;
     object["name"] = text_or_null(entry.name);
     object["version"] = text_or_null(entry.version);
@@ -55,8 +55,21 @@ void print_json_result(const port_entry& entry, std::FILE* out) {
     object["build_depends"] = word_list(entry.build_depends);
     object["run_depends"] = word_list(entry.run_depends);
     object["www"] = text_or_null(entry.web_site);
-    object["installed_version"] = text_or_null(entry.installed_version);
-    object["outdated"] = is_outdated(entry.installed_version, entry.version);
+    object["installed_version"] = text_or_null(found.installed_version);
+    object["outdated"] = found.status == standing::older;
+    object["status"] = found.status ? json(std::string(1, static_cast<char>(*found.status)))
+                                    : json(nullptr);
+    put_line(object, out);
+}
+
+void print_json_status(const installed_package& package, const index_port* port, standing status,
+                       std::FILE* out) {
+    json object;
+    object["name"] = package.name;
+    object["installed_version"] = text_or_null(package.version);
+    object["origin"] = text_or_null(package.origin);
+    object["index_version"] = port != nullptr ? text_or_null(port->version) : json(nullptr);
+    object["status"] = std::string(1, static_cast<char>(status));
     put_line(object, out);
 }
 

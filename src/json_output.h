@@ -9,16 +9,26 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "index_census.h"
+#include "package_table.h"
 #include "port_entry.h"
+#include "port_standing.h"
 
 // One object with every field of the entry by name, in the line's order:
 //   name, version, full_name, path, origin (the path's last two components,
 //   category/port), prefix, comment, description_file, maintainer,
 //   categories, build_depends, run_depends (the three lists as arrays of
-//   their space-separated words), www, installed_version and outdated (true
-//   when the installed version is older than the index's).
+//   their space-separated words), www, then from found: installed_version,
+//   outdated (true when the installed version is older than the index's) and
+//   status ("<", "=" or ">", null when not installed).
 // An absent field is null, an absent list an empty array.
-void print_json_result(const port_entry& entry, std::FILE* out);
+void print_json_result(const port_entry& entry, const port_standing_of_entry& found,
+                       std::FILE* out);
+
+// One installed package as --status shows it: name, installed_version,
+// origin, index_version (null without a port) and status.
+void print_json_status(const installed_package& package, const index_port* port, standing status,
+                       std::FILE* out);
 
 // {"results":R,"matches":M,"entries":E}, the counts of the counts line.
 void print_json_counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries,

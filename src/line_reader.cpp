@@ -27,6 +27,11 @@ line_reader::line_reader(int fd, std::size_t initial_capacity)
     grow(masks_, delimiter_masks_for(capacity_) * sizeof(std::uint64_t));
 }
 
+line_reader::line_reader(int fd, from_offset start, std::size_t initial_capacity)
+    : line_reader(fd, initial_capacity) {
+    offset_ = start.offset;
+}
+
 bool line_reader::newline_after(std::size_t from) const {
     return std::memchr(buffer_.get() + from, '\n', end_ - from) != nullptr;
 }
@@ -51,9 +56,14 @@ bool line_reader::fill() {
         capacity_ = grown;
     }
     for (;;) {
-        const ssize_t got = ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+        const ssize_t got =
+            offset_ ? ::pread(fd_, buffer_.get() + end_, capacity_ - end_, *offset_)
+                    : ::read(fd_, buffer_.get() + end_, capacity_ - end_);
         if (got > 0) {
             end_ += static_cast<std::size_t>(got);
+            if (offset_) {
+                *offset_ += got;
+            }
             break;
         }
         if (got == 0) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <sys/types.h>
 
 #include "delimiters.h"
 
@@ -23,6 +24,13 @@ struct free_deleter {
 class line_reader {
 public:
     explicit line_reader(int fd, std::size_t initial_capacity = std::size_t{256} * 1024);
+
+    // Reads a file from offset on with pread, leaving the descriptor's own
+    // offset where it is, so that another reader can go on with it.
+    struct from_offset {
+        off_t offset;
+    };
+    line_reader(int fd, from_offset start, std::size_t initial_capacity = std::size_t{256} * 1024);
 
     // The next line, with up to so many of its first delimiters recorded,
     // valid until the next call; nullptr at the end of the file or on a read
@@ -47,6 +55,7 @@ private:
     delimited_line line_;          // the line next() handed over last
     bool at_eof_ = false;
     int error_ = 0;
+    std::optional<off_t> offset_; // where the next pread reads, when reading by offset
 };
 
 inline const delimited_line* line_reader::next(std::size_t recorded_delimiters) {

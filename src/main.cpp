@@ -1,5 +1,6 @@
 // vandrel: search the FreeBSD ports index for a term.
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -11,36 +12,21 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "file_descriptor.h"
 #include "help_text.h"
 #include "index_scan.h"
 #include "json_output.h"
 #include "locations.h"
+#include "index_census.h"
 #include "package_db.h"
+#include "port_standing.h"
+#include "status_view.h"
 #include "system.h"
 
 namespace {
 
 constexpr int exit_ok = 0;
 constexpr int exit_failure = 1;
-
-// An open file descriptor, closed when it goes.
-class file_descriptor {
-public:
-    explicit file_descriptor(int fd) noexcept : fd_(fd) {}
-    ~file_descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    file_descriptor(const file_descriptor&) = delete;
-    file_descriptor& operator=(const file_descriptor&) = delete;
-    file_descriptor(file_descriptor&&) = delete;
-    file_descriptor& operator=(file_descriptor&&) = delete;
-    [[nodiscard]] int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Flushes standard output; a write that failed, now or earlier, is reported
 // and makes the run fail. saved_error is errno from an earlier failure, if any.
@@ -72,6 +58,68 @@ int open_index(const std::string& path) {
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
+// How long a search that needs the database waits for a writer that holds
+// it locked: as long as pkg's own readers wait.
+constexpr std::chrono::milliseconds db_lock_wait{5000};
+
+// The ordinary search: every matching port of the index, printed as found.
+// Ports are marked installed by name; --installed, --outdated and --json go
+// by origin, and where several ports share the origin of an installed
+// package, a second read of the index (only a regular file can be read
+// twice) tells them apart.
+scan_outcome scan_for_ports(int index_fd, bool index_rereadable, package_db& database,
+                            const search_options& options, std::string_view search_term,
+                            scan_counters& counters) {
+    const installed_version_lookup by_name = [&database](std::optional<std::string_view> name) {
+        return database.lookup_installed_version(name);
+    };
+    std::optional<index_census> census;
+    bool census_taken = false;
+    const entry_installed_lookup by_origin =
+        [&](const port_entry& entry) -> std::optional<std::string> {
+        const installed_packages* table = database.packages();
+        if (table == nullptr) {
+            return std::nullopt;
+        }
+        const origin_count count = [&](std::string_view origin) -> std::optional<std::size_t> {
+            if (!census_taken && index_rereadable) {
+                census_taken = true;
+                int error = 0;
+                census = index_census::take(index_fd, *table, true, error);
+            }
+            return census ? std::optional(census->at_origin(origin).size()) : std::nullopt;
+        };
+        const std::optional<std::string_view> origin =
+            entry.path ? std::optional(port_origin(*entry.path)) : std::nullopt;
+        const installed_package* package = installed_for_entry(*table, origin, entry.name, count);
+        return package != nullptr ? package->version : std::nullopt;
+    };
+    return scan_index(index_fd, options, search_term, counters, by_name, stdout, by_origin);
+}
+
+// --status: the installed packages whose names hold the term, against the
+// whole index.
+scan_outcome show_status(int index_fd, package_db& database, const search_options& options,
+                         std::string_view search_term, scan_counters& counters) {
+    const installed_packages* table = database.packages();
+    static const installed_packages nothing_installed;
+    int error = 0;
+    const std::optional<index_census> census =
+        index_census::take(index_fd, table != nullptr ? *table : nothing_installed, false, error);
+    if (!census) {
+        return {scan_status::read_error, error};
+    }
+    const std::vector<package_status> statuses = package_statuses(
+        table != nullptr ? *table : nothing_installed, *census, options, search_term);
+    counters.entries = census->entries();
+    counters.results = counters.matches = statuses.size();
+    print_package_statuses(statuses, options, stdout);
+    if (std::ferror(stdout) != 0) {
+        return {scan_status::write_error, errno};
+    }
+    return {};
+}
+
 int search(const command_line& parsed, const char* search_term) {
     const search_options& options = parsed.options;
     const std::optional<std::string> found_index = chosen_index(parsed);
@@ -98,13 +146,30 @@ int search(const command_line& parsed, const char* search_term) {
         return exit_failure;
     }
 
-    package_db database(package_db_path(environment_setting));
-    const installed_version_lookup lookup = [&database](std::optional<std::string_view> name) {
-        return database.lookup_installed_version(name);
-    };
+    const std::string db_path = package_db_path(environment_setting);
+    // Searches that show only installed ports can't go on without the
+    // database, and wait for a writer as pkg's own readers do.
+    const bool db_required = options.only_installed || options.only_outdated || options.show_status;
+    package_db_timing timing;
+    if (db_required) {
+        timing.limits.lock_wait = db_lock_wait;
+    }
+    package_db database(db_path, timing, [&db_path](const std::string& reason) {
+        std::fprintf(stderr, "vandrel: %s: %s; installed ports are not marked\n", db_path.c_str(),
+                     reason.c_str());
+    });
+    if (db_required) {
+        if (const std::optional<std::string> reason = database.require()) {
+            std::fprintf(stderr, "vandrel: %s: %s\n", db_path.c_str(), reason->c_str());
+            return exit_failure;
+        }
+    }
     scan_counters counters;
     const scan_outcome outcome =
-        scan_index(index.get(), options, search_term, counters, lookup, stdout);
+        options.show_status
+            ? show_status(index.get(), database, options, search_term, counters)
+            : scan_for_ports(index.get(), S_ISREG(status.st_mode), database, options, search_term,
+                             counters);
     switch (outcome.status) {
     case scan_status::read_error: {
         // The results printed so far stay, ahead of the message, but no

@@ -2,15 +2,70 @@
 
 #include <utility>
 
-package_db::package_db(std::string path, package_db_timing timing)
-    : path_(std::move(path)), timing_(std::move(timing)) {}
+package_db::package_db(std::string path, package_db_timing timing, db_trouble_report report)
+    : path_(std::move(path)), timing_(std::move(timing)), report_(std::move(report)) {
+    // Reads go by the same clock as the rest.
+    timing_.limits.now = timing_.now;
+    created_at_ = timing_.now();
+}
 
-bool package_db::due_for_check(time_point now) {
-    if (now - checked_at_ < timing_.recheck) {
-        return false;
+void package_db::read(time_point now) {
+    table_read got = read_installed_packages(path_, timing_.limits);
+    const time_point after = timing_.now();
+    read_once_ = true;
+    spent_ += after - now;
+    checked_at_ = after;
+    state_ = std::move(got.state);
+    if (got.packages) {
+        table_ = std::move(got.packages);
+        missing_ = got.missing;
+        failure_.clear();
+        locked_ = false;
+        return;
+    }
+    failure_ = std::move(got.failure);
+    locked_ = got.locked;
+    failed_at_ = after;
+}
+
+void package_db::refresh(time_point now) {
+    if (!read_once_) {
+        read(now);
+        return;
+    }
+    if (now - checked_at_ < timing_.recheck ||
+        spent_ * timing_.share > (now - created_at_) - spent_) {
+        return;
     }
     checked_at_ = now;
-    return true;
+    if (timing_.inspect(path_) != state_) {
+        read(now);
+    } else if (!failure_.empty() && locked_ && now - failed_at_ >= timing_.retry) {
+        read(now);
+    }
+}
+
+const installed_packages* package_db::packages() {
+    refresh(timing_.now());
+    if (table_) {
+        return &*table_;
+    }
+    if (!reported_ && report_) {
+        reported_ = true;
+        report_(failure_);
+    }
+    return nullptr;
+}
+
+std::optional<std::string> package_db::require() {
+    read(timing_.now());
+    if (missing_) {
+        return std::string("No such file or directory");
+    }
+    if (!table_) {
+        return failure_;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string>
@@ -18,47 +73,10 @@ package_db::lookup_installed_version(std::optional<std::string_view> name) {
     if (!name) {
         return std::nullopt;
     }
-    const time_point now = timing_.now();
-    if (failed_) {
-        const bool retry_due = now - failed_at_ >= timing_.retry;
-        if (!retry_due && !(due_for_check(now) && inspect_db_files(path_) != state_)) {
-            return std::nullopt;
-        }
-        failed_ = false;
+    const installed_packages* table = packages();
+    if (table == nullptr) {
+        return std::nullopt;
     }
-    // A state taken within a clock tick of a write may not show a commit
-    // that followed in the same tick: the table read then is read again.
-    if (table_ && due_for_check(now) && (!state_.settled || inspect_db_files(path_) != state_)) {
-        table_.reset();
-    }
-    if (!table_) {
-        return read(*name, now);
-    }
-    const auto found = table_->find(*name);
-    return found != table_->end() ? found->second : std::nullopt;
-}
-
-std::optional<std::string> package_db::read(std::string_view name, time_point now) {
-    if (reads_ < timing_.direct_lookups) {
-        ++reads_;
-        version_read got = read_installed_version(path_, name);
-        if (got.ok) {
-            return std::move(got.version);
-        }
-        state_ = got.state;
-    } else {
-        table_read got = read_installed_versions(path_);
-        if (got.ok) {
-            table_ = std::move(got.versions);
-            state_ = got.state;
-            checked_at_ = now;
-            const auto found = table_->find(name);
-            return found != table_->end() ? found->second : std::nullopt;
-        }
-        state_ = got.state;
-    }
-    failed_ = true;
-    failed_at_ = now;
-    checked_at_ = now;
-    return std::nullopt;
+    const installed_package* found = table->find_name(*name);
+    return found != nullptr ? found->version : std::nullopt;
 }

@@ -1,8 +1,9 @@
-// The installed version of a port, from the package manager's SQLite database.
+// The package manager's database, asked about one port after another during
+// a scan. It is only ever read: nothing is created, changed or deleted beside
+// it, and no lock is held between lookups (see package_table.h).
 #pragma once
 
 #include <chrono>
-#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -11,60 +12,81 @@
 #include "db_files.h"
 #include "package_table.h"
 
-// When the database is read, looked at again and tried again.
+// When the database is read, looked at again and tried again, and the seams
+// through which a test stands in for the clock and the files.
 struct package_db_timing {
     using duration = std::chrono::steady_clock::duration;
-    // Lookups answered one query each, before the whole table is read once:
-    // a search with few matches doesn't pay for reading every package.
-    std::size_t direct_lookups = 8;
     // How often, at most, the files are looked at for a commit since the
-    // table was read, or for a change that may make a failed database
-    // readable: the longest a commit goes unseen.
+    // table was read: the longest a commit goes unseen while reads are quick.
     duration recheck = std::chrono::milliseconds(10);
-    // How often, at most, a database that couldn't be read is tried again
-    // though its files look the same (a lock that changed nothing).
+    // How long after a failure for want of a lock (a writer at work) the
+    // database is tried again though its files look the same. Other failures
+    // are tried again only when the files change.
     duration retry = std::chrono::milliseconds(250);
-    // The clock those intervals are measured on.
+    // Reads after the first are made only while all reads so far have taken
+    // no more than 1 / (share + 1) of the time since the database object was
+    // made: a slow table reread in a storm of commits, or a database that
+    // fails slowly, can't take over the search.
+    int share = 4;
+    // How long one read may wait for a lock and run.
+    read_limits limits;
+    // The clock of those intervals, and what the files say.
     std::function<std::chrono::steady_clock::time_point()> now = std::chrono::steady_clock::now;
+    std::function<db_files_state(const std::string& path)> inspect = inspect_db_files;
 };
 
-// The package manager's database, asked about one port after another during
-// a scan. It is only ever read: nothing is created, changed or deleted beside
-// it, and no lock is held between lookups (see package_table.h).
+// Called once, with the reason, the first time a lookup is answered without
+// the table because the database couldn't be read.
+using db_trouble_report = std::function<void(const std::string& reason)>;
+
+// The table is read whole at the first lookup and kept; the files are looked
+// at again every timing.recheck (or longer after a slow read), and the table
+// is read again when they say a commit happened. Freshness is decided by
+// what the files say, never by their times against the clock.
 //
-// The first lookups each read one row; once matches keep coming the whole
-// table is read into memory in one read, and the connection is closed. A
-// search without a match never touches the database.
-//
-// Answers are fresh to within timing.recheck: a commit is seen by every
-// lookup made that long after it. The files are looked at no more often than
-// that, and the table is read again when they changed.
-//
-// Any failure (no file, not a database, no packages table, locked by a
-// writer, a hot journal) makes every port absent, with no message and no
-// wait. A failed database is tried again only when its files change, or
-// after timing.retry.
+// A read that fails keeps the table read before, if any: the last committed
+// state known, rather than "not installed" because a writer is busy. A
+// database that can't be read at all (not a database, no packages table,
+// permission, a hot journal, locked, a FIFO) answers every lookup as not
+// installed, and is reported once. A database that doesn't exist is no
+// trouble: nothing is installed.
 class package_db {
 public:
-    explicit package_db(std::string path, package_db_timing timing = {});
+    explicit package_db(std::string path, package_db_timing timing = {},
+                        db_trouble_report report = nullptr);
+
+    // The packages table as it stands now (fresh to within timing.recheck);
+    // nullptr while the database can't be read.
+    const installed_packages* packages();
+
+    // Reads the database now, for a search that can't go on without it: the
+    // reason it can't be read, a missing file included, or absent when it can.
+    std::optional<std::string> require();
 
     // The version of the package called name (without its version), absent
     // when it isn't installed or the database can't be read.
     std::optional<std::string> lookup_installed_version(std::optional<std::string_view> name);
 
+    [[nodiscard]] const std::string& path() const { return path_; }
+
 private:
     using time_point = std::chrono::steady_clock::time_point;
 
-    // Whether the files are to be looked at now, and if so marks it done.
-    bool due_for_check(time_point now);
-    std::optional<std::string> read(std::string_view name, time_point now);
+    void refresh(time_point now);
+    void read(time_point now);
 
     std::string path_;
     package_db_timing timing_;
-    std::size_t reads_ = 0;                   // reads of one row so far
-    std::optional<installed_versions> table_; // the table, once read whole
-    bool failed_ = false;                     // the last read failed
-    db_files_state state_; // the files when the table was read, or the read failed
-    time_point checked_at_{};
-    time_point failed_at_{};
+    db_trouble_report report_;
+    std::optional<installed_packages> table_;
+    bool read_once_ = false;
+    bool missing_ = false;
+    std::string failure_;        // why the last read failed; empty after a good one
+    bool locked_ = false;        // the last read failed for want of a lock
+    bool reported_ = false;
+    db_files_state state_;       // the files before the last read
+    time_point checked_at_{};    // when the files were last looked at or read
+    time_point failed_at_{};     // when the last read failed
+    time_point created_at_;
+    std::chrono::steady_clock::duration spent_{}; // in reads so far
 };

@@ -1,6 +1,6 @@
 #include "package_table.h"
 
-#include <ctime>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -8,19 +8,31 @@
 
 #include "readonly_vfs.h"
 
+installed_packages::installed_packages(std::vector<installed_package> rows, bool has_origins)
+    : rows_(std::move(rows)), has_origins_(has_origins) {
+    for (const installed_package& row : rows_) {
+        by_name_.try_emplace(row.name, &row); // the first row of a name stands
+        if (row.origin) {
+            by_origin_[*row.origin].push_back(&row);
+        }
+    }
+}
+
+const installed_package* installed_packages::find_name(std::string_view name) const {
+    const auto found = by_name_.find(name);
+    return found != by_name_.end() ? found->second : nullptr;
+}
+
+std::span<const installed_package* const>
+installed_packages::at_origin(std::string_view origin) const {
+    const auto found = by_origin_.find(origin);
+    if (found == by_origin_.end()) {
+        return {};
+    }
+    return found->second;
+}
+
 namespace {
-
-// How much work one read may do before it is cut off, in SQLite virtual
-// machine instructions: enough to read a table of half a million packages
-// (about eight instructions a row), a hundred times the largest real system.
-// A view that never ends stops here instead of running forever.
-constexpr int progress_step = 1000;
-constexpr int progress_steps_allowed = 5'000;
-
-// A file written within a clock tick of being read can't be shown to stand
-// still; a read as it stands waits for it to settle, this often.
-constexpr int settle_tries = 3;
-constexpr long settle_wait_ns = 20'000'000;
 
 struct connection_closer {
     void operator()(sqlite3* db) const noexcept { sqlite3_close(db); }
@@ -53,141 +65,162 @@ std::string file_uri(std::string_view path, std::string_view parameters) {
     return uri;
 }
 
-int count_progress(void* steps_left) {
-    int& left = *static_cast<int*>(steps_left);
-    return --left < 0 ? 1 : 0; // non-zero interrupts the statement
-}
+// How a database in a given state can be read without writing.
+enum class read_access {
+    none,         // not at all: nothing SQLite can read without writing
+    shared,       // by SQLite, with its locks, through the files that exist
+    as_it_stands, // the database file alone, unlocked: a WAL database with no -wal
+};
 
-// Opens the database read-only through the VFS that creates nothing. No busy
-// handler: a database a writer holds locked fails at once.
-connection open_database(const std::string& path, read_access access, int& steps_left) {
-    const char* vfs = readonly_vfs_name();
-    if (vfs == nullptr) {
-        return {};
-    }
-    // readonly_shm: an existing -shm is read, never written or created.
-    const std::string uri =
-        file_uri(path, access == read_access::as_it_stands ? "immutable=1" : "readonly_shm=1");
-    sqlite3* raw = nullptr;
-    const int opened = sqlite3_open_v2(
-        uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, vfs);
-    connection db(raw); // closed even when the open failed
-    if (opened != SQLITE_OK) {
-        return {};
-    }
-    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    sqlite3_progress_handler(db.get(), progress_step, count_progress, &steps_left);
-    return db;
-}
-
-statement prepare(sqlite3* db, const char* sql) {
-    sqlite3_stmt* raw = nullptr;
-    // Preparing reads the schema, which can fail like any read.
-    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(raw);
-        return {};
-    }
-    return statement(raw);
-}
-
-// The column as text up to its first NUL, absent when NULL.
-std::optional<std::string> text_column(sqlite3_stmt* statement, int column) {
-    if (const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column))) {
-        return std::string(text);
-    }
-    return std::nullopt;
-}
-
-// Runs read on a connection to the database in the files' state at the
-// start, which it stores in state. A read as it stands counts only if the
-// files are the same after it as before.
-template <typename Read>
-bool read_database(const std::string& path, db_files_state& state, Read&& read) {
-    state = inspect_db_files(path);
-    const read_access access = access_for(state);
-    if (access == read_access::none) {
-        return false;
-    }
-    if (access == read_access::as_it_stands) {
-        for (int tries = 0; !state.settled && tries < settle_tries; ++tries) {
-            const timespec wait{0, settle_wait_ns};
-            ::nanosleep(&wait, nullptr);
-            state = inspect_db_files(path);
-        }
-        if (!state.settled || access_for(state) != read_access::as_it_stands) {
-            return false;
-        }
-    }
-    int steps_left = progress_steps_allowed;
-    {
-        const connection db = open_database(path, access, steps_left);
-        if (!db || !read(db.get())) {
-            return false;
-        }
-    }
-    return access != read_access::as_it_stands || inspect_db_files(path) == state;
-}
-
-} // namespace
-
+// A WAL database without a -wal (the state a closed WAL database is in)
+// can't be read by SQLite without creating its -wal and -shm; the file then
+// holds every commit and is read on its own, and the read counts only if the
+// files are the same after it. Everything else is read by SQLite, which
+// refuses what it could only read by writing: a hot journal to roll back, a
+// WAL without its -shm.
 read_access access_for(const db_files_state& state) {
-    if (!state.database.regular) {
-        return read_access::none;
-    }
     if (state.journal == journal_mode::wal && !state.wal.exists) {
         return state.rollback_journal.exists ? read_access::none : read_access::as_it_stands;
     }
     return read_access::shared;
 }
 
-version_read read_installed_version(const std::string& path, std::string_view name) {
-    version_read result;
-    result.ok = read_database(path, result.state, [&](sqlite3* db) {
-        const statement query = prepare(db, "SELECT version FROM packages WHERE name = ?1");
-        // The 64-bit length: a name of any length is bound whole, or refused.
-        if (!query || sqlite3_bind_text64(query.get(), 1, name.data(), name.size(),
-                                          SQLITE_TRANSIENT, SQLITE_UTF8) != SQLITE_OK) {
-            return false;
-        }
-        const int stepped = sqlite3_step(query.get());
-        if (stepped == SQLITE_ROW) {
-            result.version = text_column(query.get(), 0);
-        }
-        return stepped == SQLITE_ROW || stepped == SQLITE_DONE;
-    });
-    if (!result.ok) {
-        result.version.reset();
-    }
-    return result;
+// Stops a statement once the deadline has passed: a view that never ends, or
+// rows that cost too much, end here instead of running forever.
+struct progress_guard {
+    const read_limits* limits;
+    std::chrono::steady_clock::time_point deadline;
+    bool stopped = false;
+};
+
+int check_progress(void* context) {
+    auto& guard = *static_cast<progress_guard*>(context);
+    guard.stopped = guard.limits->now() >= guard.deadline;
+    return guard.stopped ? 1 : 0; // non-zero interrupts the statement
 }
 
-table_read read_installed_versions(const std::string& path) {
-    table_read result;
-    result.ok = read_database(path, result.state, [&](sqlite3* db) {
-        // One pass over the table: a few pages of cache, reused, serve it as
-        // well as the default 2 MiB, which would only cost page faults to fill.
-        sqlite3_exec(db, "PRAGMA cache_size = 16", nullptr, nullptr, nullptr);
-        const statement query = prepare(db, "SELECT name, version FROM packages");
-        if (!query) {
-            return false;
-        }
-        int stepped = SQLITE_ROW;
-        while ((stepped = sqlite3_step(query.get())) == SQLITE_ROW) {
-            // Only a text name can equal the text a lookup binds.
-            if (sqlite3_column_type(query.get(), 0) != SQLITE_TEXT) {
-                continue;
-            }
-            const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(query.get(), 0));
-            const auto length = static_cast<std::size_t>(sqlite3_column_bytes(query.get(), 0));
-            const std::string_view key(name != nullptr ? name : "", length);
-            if (!result.versions.contains(key)) { // the first row of a name wins
-                result.versions.emplace(key, text_column(query.get(), 1));
-            }
-        }
-        return stepped == SQLITE_DONE;
-    });
-    if (!result.ok) {
-        result.versions.clear();
+// SQLite's instructions between two looks at the clock.
+constexpr int progress_step = 1000;
+
+// The column as text up to its first NUL, absent when NULL.
+std::optional<std::string> text_column(sqlite3_stmt* query, int column) {
+    if (const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(query, column))) {
+        return std::string(text);
     }
+    return std::nullopt;
+}
+
+// Why SQLite failed, in words a user can act on.
+std::string sqlite_failure(sqlite3* db, int code, const progress_guard& guard) {
+    if (guard.stopped) {
+        return "reading the packages table took too long";
+    }
+    if ((code & 0xFF) == SQLITE_CANTOPEN && sqlite3_system_errno(db) != 0) {
+        return std::strerror(sqlite3_system_errno(db));
+    }
+    if (code == SQLITE_READONLY_ROLLBACK || (code & 0xFF) == SQLITE_READONLY) {
+        return "an interrupted write left a journal that only a writer can roll back";
+    }
+    return sqlite3_errmsg(db);
+}
+
+// Reads every row through an open connection; false with reason set when
+// the read failed.
+bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_package>& rows,
+               bool& has_origins, std::string& reason, bool& locked) {
+    // One pass over the table: a few pages of cache, reused, serve it as
+    // well as the default 2 MiB, which would only cost page faults to fill.
+    sqlite3_exec(db, "PRAGMA cache_size = 16", nullptr, nullptr, nullptr);
+    sqlite3_stmt* raw = nullptr;
+    has_origins = true;
+    int code = sqlite3_prepare_v2(db, "SELECT name, origin, version FROM packages", -1, &raw,
+                                  nullptr);
+    if (code == SQLITE_ERROR && sqlite3_prepare_v2(db, "SELECT name, NULL, version FROM packages",
+                                                   -1, &raw, nullptr) == SQLITE_OK) {
+        has_origins = false; // a table from before origins were kept
+        code = SQLITE_OK;
+    }
+    const statement query(raw);
+    if (code != SQLITE_OK) {
+        locked = (code & 0xFF) == SQLITE_BUSY;
+        reason = sqlite_failure(db, code, guard);
+        return false;
+    }
+    int stepped = SQLITE_ROW;
+    while ((stepped = sqlite3_step(query.get())) == SQLITE_ROW) {
+        // Only a text name can equal the text of an index line's name.
+        if (sqlite3_column_type(query.get(), 0) != SQLITE_TEXT) {
+            continue;
+        }
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(query.get(), 0));
+        const auto length = static_cast<std::size_t>(sqlite3_column_bytes(query.get(), 0));
+        rows.push_back({std::string(name != nullptr ? name : "", length),
+                        has_origins ? text_column(query.get(), 1) : std::nullopt,
+                        text_column(query.get(), 2)});
+    }
+    if (stepped != SQLITE_DONE) {
+        locked = (stepped & 0xFF) == SQLITE_BUSY;
+        reason = sqlite_failure(db, stepped, guard);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+table_read read_installed_packages(const std::string& path, const read_limits& limits) {
+    table_read result;
+    result.state = inspect_db_files(path);
+    const db_files_state& state = result.state;
+    if (!state.database.exists && state.database_error == 0) {
+        result.missing = true;
+        result.packages.emplace();
+        return result;
+    }
+    if (state.database_error != 0) {
+        result.failure = std::strerror(state.database_error);
+        return result;
+    }
+    if (!state.database.regular) {
+        result.failure = "not a regular file";
+        return result;
+    }
+    const read_access access = access_for(state);
+    const char* vfs = readonly_vfs_name();
+    if (access == read_access::none || vfs == nullptr) {
+        result.failure = access == read_access::none
+                             ? "a WAL database beside a rollback journal"
+                             : "SQLite can't read without writing here";
+        return result;
+    }
+    // readonly_shm: an existing -shm is read, never written or created.
+    const std::string uri = file_uri(
+        state.resolved_path, access == read_access::as_it_stands ? "immutable=1" : "readonly_shm=1");
+    sqlite3* raw = nullptr;
+    const int opened = sqlite3_open_v2(
+        uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, vfs);
+    const connection db(raw); // closed even when the open failed
+    const auto start = limits.now();
+    progress_guard guard{&limits, start + limits.lock_wait + limits.time_limit};
+    if (opened != SQLITE_OK) {
+        result.failure = raw != nullptr ? sqlite_failure(raw, opened, guard) : "out of memory";
+        return result;
+    }
+    sqlite3_db_config(db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_busy_timeout(db.get(), static_cast<int>(limits.lock_wait.count()));
+    sqlite3_progress_handler(db.get(), progress_step, check_progress, &guard);
+    std::vector<installed_package> rows;
+    bool has_origins = false;
+    if (!read_rows(db.get(), guard, rows, has_origins, result.failure, result.locked)) {
+        return result;
+    }
+    // Read as it stands, the file must not have changed under the read: a
+    // writer that came and went would have changed its size, time or -wal.
+    if (access == read_access::as_it_stands && inspect_db_files(path) != state) {
+        result.failure = "changed while being read";
+        result.locked = true; // a writer is at work: worth trying again soon
+        return result;
+    }
+    result.packages.emplace(std::move(rows), has_origins);
     return result;
 }

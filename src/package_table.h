@@ -1,30 +1,26 @@
 // Reading the package manager's packages table through SQLite without
-// writing anything: no file is created, changed or deleted, and no lock
-// outlives the read.
+// writing anything: no file is created, changed or deleted, no owner or time
+// of any file moves, and no lock outlives the read.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "db_files.h"
 
-// How a database in a given state can be read without writing.
-enum class read_access {
-    none,         // not at all: no regular file, or nothing SQLite can read without writing
-    shared,       // by SQLite, with its locks, through the files that exist
-    as_it_stands, // the database file alone, unlocked: a WAL database with no -wal
+// One row of the packages table.
+struct installed_package {
+    std::string name;
+    std::optional<std::string> origin;  // category/port; absent where the table has none
+    std::optional<std::string> version; // absent when NULL
 };
-
-// The access for the state. A WAL database without a -wal (the state a
-// closed WAL database is in) can't be read by SQLite without creating its
-// -wal and -shm; the file then holds every commit and is read on its own.
-// Everything else is read by SQLite, which refuses what it could only read
-// by writing: a hot journal to roll back, a WAL without its -shm.
-read_access access_for(const db_files_state& state);
 
 struct string_hash {
     using is_transparent = void;
@@ -33,31 +29,64 @@ struct string_hash {
     }
 };
 
-// Installed versions by package name; a version of NULL is absent.
-using installed_versions =
-    std::unordered_map<std::string, std::optional<std::string>, string_hash, std::equal_to<>>;
+// The packages table in memory, found by name or by origin. Names compare
+// byte for byte, whatever collation the table's column declares, and where
+// rows share a name the first that SQLite delivered stands for it.
+class installed_packages {
+public:
+    installed_packages() = default;
+    installed_packages(std::vector<installed_package> rows, bool has_origins);
+    // The indexes view the rows: moving keeps the rows where they are,
+    // copying wouldn't.
+    installed_packages(const installed_packages&) = delete;
+    installed_packages& operator=(const installed_packages&) = delete;
+    installed_packages(installed_packages&&) noexcept = default;
+    installed_packages& operator=(installed_packages&&) noexcept = default;
+    ~installed_packages() = default;
 
-// The outcome of one read: ok is false when the database couldn't be read
-// (missing, not a database, no such table or column, locked, a hot journal,
-// changed under a read as it stands, or the query ran away). state is the
-// files' state just before the read: a later state that equals it means
-// nothing was committed since.
-struct version_read {
-    bool ok = false;
-    std::optional<std::string> version; // absent when no row or a NULL version
-    db_files_state state;
+    // The package called name (without its version); nullptr when none is.
+    [[nodiscard]] const installed_package* find_name(std::string_view name) const;
+
+    // The packages installed from origin, in the table's order; empty for a
+    // table without origins.
+    [[nodiscard]] std::span<const installed_package* const> at_origin(std::string_view origin) const;
+
+    // Every package, in the table's order.
+    [[nodiscard]] const std::vector<installed_package>& all() const { return rows_; }
+
+    // Whether the table has an origin column.
+    [[nodiscard]] bool has_origins() const { return has_origins_; }
+
+private:
+    std::vector<installed_package> rows_;
+    bool has_origins_ = false;
+    std::unordered_map<std::string_view, const installed_package*, string_hash, std::equal_to<>>
+        by_name_;
+    std::unordered_map<std::string_view, std::vector<const installed_package*>, string_hash,
+                       std::equal_to<>>
+        by_origin_;
 };
 
+// How one read may spend its time.
+struct read_limits {
+    using clock_function = std::function<std::chrono::steady_clock::time_point()>;
+    // How long a database a writer holds locked is waited for; zero fails at once.
+    std::chrono::milliseconds lock_wait{0};
+    // How long the read itself may run, past any wait for a lock: a view that
+    // never ends, or rows that cost too much, are cut off here.
+    std::chrono::steady_clock::duration time_limit = std::chrono::seconds(1);
+    clock_function now = std::chrono::steady_clock::now;
+};
+
+// The outcome of one read. A missing database file is no failure: it reads
+// as a table without packages, with missing set.
 struct table_read {
-    bool ok = false;
-    installed_versions versions;
-    db_files_state state;
+    std::optional<installed_packages> packages; // absent when the read failed
+    bool missing = false;
+    bool locked = false;  // failed because a writer held the database
+    std::string failure;  // why the read failed, for a message
+    db_files_state state; // the files just before the read
 };
 
-// The version of the package called name: the first row's, as SQLite
-// delivers them; a NUL in it ends it. One connection, opened and closed.
-version_read read_installed_version(const std::string& path, std::string_view name);
-
-// Every package's version, in one read transaction; the first row of each
-// name wins, as for a single lookup. One connection, opened and closed.
-table_read read_installed_versions(const std::string& path);
+// Every package's name, origin and version, read in one transaction.
+table_read read_installed_packages(const std::string& path, const read_limits& limits);

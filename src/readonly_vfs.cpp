@@ -1,6 +1,11 @@
 #include "readonly_vfs.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -39,9 +44,53 @@ int full_pathname_through_base(sqlite3_vfs* vfs, const char* name, int size, cha
     return base->xFullPathname(base, name, size, out);
 }
 
+using open_call = int (*)(const char*, int, int);
+open_call unix_open = nullptr; // the system call the hook stands in for
+
+// open(2) as SQLite calls it, made safe for a reader: without blocking, and
+// refusing anything but a regular file or a folder (SQLite opens folders
+// only to sync them). ENXIO is what opening a FIFO without a reader says.
+int open_regular(const char* path, int flags, int mode) {
+    const int fd = unix_open(path, flags | O_NONBLOCK, mode);
+    if (fd < 0) {
+        return fd;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
+        ::close(fd);
+        errno = ENXIO;
+        return -1;
+    }
+    const int file_flags = ::fcntl(fd, F_GETFL);
+    if (file_flags >= 0) {
+        ::fcntl(fd, F_SETFL, file_flags & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
+int keep_owner(int /*fd*/, uid_t /*owner*/, gid_t /*group*/) {
+    return 0;
+}
+
+// Puts the hooks in place of the unix VFS's system calls; false when this
+// SQLite has no such calls to replace.
+bool hook_system_calls(sqlite3_vfs* base) {
+    if (base->iVersion < 3 || base->xGetSystemCall == nullptr || base->xSetSystemCall == nullptr) {
+        return false;
+    }
+    unix_open = reinterpret_cast<open_call>(base->xGetSystemCall(base, "open"));
+    if (unix_open == nullptr) {
+        return false;
+    }
+    return base->xSetSystemCall(base, "open", reinterpret_cast<sqlite3_syscall_ptr>(open_regular)) ==
+               SQLITE_OK &&
+           base->xSetSystemCall(base, "fchown", reinterpret_cast<sqlite3_syscall_ptr>(keep_owner)) ==
+               SQLITE_OK;
+}
+
 const char* register_readonly_vfs() {
     sqlite3_vfs* base = sqlite3_vfs_find(nullptr);
-    if (base == nullptr) {
+    if (base == nullptr || !hook_system_calls(base)) {
         return nullptr;
     }
     // Everything else is the default VFS's own: its files, locks and
@@ -62,4 +111,19 @@ const char* register_readonly_vfs() {
 const char* readonly_vfs_name() {
     static const char* const name = register_readonly_vfs();
     return name;
+}
+
+std::optional<std::string> resolved_db_path(const std::string& path) {
+    if (readonly_vfs_name() == nullptr) {
+        return std::nullopt;
+    }
+    sqlite3_vfs* vfs = sqlite3_vfs_find(readonly_vfs_name());
+    std::vector<char> out(static_cast<std::size_t>(vfs->mxPathname) + 1);
+    const int resolved =
+        vfs->xFullPathname(vfs, path.c_str(), static_cast<int>(out.size()), out.data());
+    // The low byte: SQLITE_OK_SYMLINK, resolved through a link, is success too.
+    if ((resolved & 0xFF) != SQLITE_OK) {
+        return std::nullopt;
+    }
+    return std::string(out.data());
 }
