@@ -50,7 +50,7 @@ _vandrel() {
         return 0
     elif [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W '-a -d -p -m -D -f -n -r -h -v --categories --word
-            --installed --outdated --json --index --help --version' -- "$cur")
+            --installed --outdated --status --json --index --help --version' -- "$cur")
         return 0
     fi
     # The term: port names, once something is typed (the whole index is

@@ -6,14 +6,17 @@ package_db::package_db(std::string path, package_db_timing timing, db_trouble_re
     : path_(std::move(path)), timing_(std::move(timing)), report_(std::move(report)) {
     // Reads go by the same clock as the rest.
     timing_.limits.now = timing_.now;
-    created_at_ = timing_.now();
 }
 
 void package_db::read(time_point now) {
     table_read got = read_installed_packages(path_, timing_.limits);
     const time_point after = timing_.now();
+    if (read_once_) {
+        spent_ += after - now;
+    } else {
+        first_read_at_ = after;
+    }
     read_once_ = true;
-    spent_ += after - now;
     checked_at_ = after;
     state_ = std::move(got.state);
     if (got.packages) {
@@ -34,7 +37,7 @@ void package_db::refresh(time_point now) {
         return;
     }
     if (now - checked_at_ < timing_.recheck ||
-        spent_ * timing_.share > (now - created_at_) - spent_) {
+        spent_ * timing_.share > (now - first_read_at_) - spent_) {
         return;
     }
     checked_at_ = now;

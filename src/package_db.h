@@ -23,10 +23,10 @@ struct package_db_timing {
     // database is tried again though its files look the same. Other failures
     // are tried again only when the files change.
     duration retry = std::chrono::milliseconds(250);
-    // Reads after the first are made only while all reads so far have taken
-    // no more than 1 / (share + 1) of the time since the database object was
-    // made: a slow table reread in a storm of commits, or a database that
-    // fails slowly, can't take over the search.
+    // Reads after the first are made only while they have taken no more
+    // than 1 / (share + 1) of the time since the first ended: a slow table
+    // reread in a storm of commits, or a database that fails slowly and is
+    // tried again, can't take over the search.
     int share = 4;
     // How long one read may wait for a lock and run.
     read_limits limits;
@@ -87,6 +87,6 @@ private:
     db_files_state state_;       // the files before the last read
     time_point checked_at_{};    // when the files were last looked at or read
     time_point failed_at_{};     // when the last read failed
-    time_point created_at_;
-    std::chrono::steady_clock::duration spent_{}; // in reads so far
+    time_point first_read_at_{}; // when the first read ended
+    std::chrono::steady_clock::duration spent_{}; // in reads after the first
 };

@@ -31,7 +31,7 @@ manpage)
     for letter in a d p m D f n r h v; do
         grep -q "^\.It Fl $letter\$" "$page" || fail "no entry for -$letter"
     done
-    for option in categories word installed outdated json index help version; do
+    for option in categories word installed outdated status json index help version; do
         grep -qF ".It Fl \\-$option" "$page" || fail "no entry for --$option"
     done
     for text in "Could not determine release" "Could not open" "Could not read" "input file is output file" \
