@@ -11,13 +11,8 @@
 namespace {
 
 file_stamp stamp_of(const struct stat& status) {
-    return file_stamp{true,
-                      S_ISREG(status.st_mode),
-                      status.st_dev,
-                      status.st_ino,
-                      status.st_size,
-                      status.st_mtim.tv_sec,
-                      status.st_mtim.tv_nsec};
+    return file_stamp{true,           S_ISREG(status.st_mode), status.st_dev,         status.st_ino,
+                      status.st_size, status.st_mtim.tv_sec,   status.st_mtim.tv_nsec};
 }
 
 file_stamp stamp_of(const std::string& path) {

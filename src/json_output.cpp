@@ -57,8 +57,8 @@ void print_json_result(const port_entry& entry, const port_standing_of_entry& fo
     object["www"] = text_or_null(entry.web_site);
     object["installed_version"] = text_or_null(found.installed_version);
     object["outdated"] = found.status == standing::older;
-    object["status"] = found.status ? json(std::string(1, static_cast<char>(*found.status)))
-                                    : json(nullptr);
+    object["status"] =
+        found.status ? json(std::string(1, static_cast<char>(*found.status))) : json(nullptr);
     put_line(object, out);
 }
 

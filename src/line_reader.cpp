@@ -56,9 +56,8 @@ bool line_reader::fill() {
         capacity_ = grown;
     }
     for (;;) {
-        const ssize_t got =
-            offset_ ? ::pread(fd_, buffer_.get() + end_, capacity_ - end_, *offset_)
-                    : ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+        const ssize_t got = offset_ ? ::pread(fd_, buffer_.get() + end_, capacity_ - end_, *offset_)
+                                    : ::read(fd_, buffer_.get() + end_, capacity_ - end_);
         if (got > 0) {
             end_ += static_cast<std::size_t>(got);
             if (offset_) {

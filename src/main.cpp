@@ -14,10 +14,10 @@
 #include "cli.h"
 #include "file_descriptor.h"
 #include "help_text.h"
+#include "index_census.h"
 #include "index_scan.h"
 #include "json_output.h"
 #include "locations.h"
-#include "index_census.h"
 #include "package_db.h"
 #include "port_standing.h"
 #include "status_view.h"
@@ -166,10 +166,9 @@ int search(const command_line& parsed, const char* search_term) {
     }
     scan_counters counters;
     const scan_outcome outcome =
-        options.show_status
-            ? show_status(index.get(), database, options, search_term, counters)
-            : scan_for_ports(index.get(), S_ISREG(status.st_mode), database, options, search_term,
-                             counters);
+        options.show_status ? show_status(index.get(), database, options, search_term, counters)
+                            : scan_for_ports(index.get(), S_ISREG(status.st_mode), database,
+                                             options, search_term, counters);
     switch (outcome.status) {
     case scan_status::read_error: {
         // The results printed so far stay, ahead of the message, but no

@@ -41,9 +41,10 @@ void package_db::refresh(time_point now) {
         return;
     }
     checked_at_ = now;
-    if (timing_.inspect(path_) != state_) {
-        read(now);
-    } else if (!failure_.empty() && locked_ && now - failed_at_ >= timing_.retry) {
+    // A lock changes no file: a read that failed for one is tried again
+    // once the retry interval has passed, whatever the files say.
+    const bool retry_due = !failure_.empty() && locked_ && now - failed_at_ >= timing_.retry;
+    if (retry_due || timing_.inspect(path_) != state_) {
         read(now);
     }
 }

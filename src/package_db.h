@@ -81,12 +81,12 @@ private:
     std::optional<installed_packages> table_;
     bool read_once_ = false;
     bool missing_ = false;
-    std::string failure_;        // why the last read failed; empty after a good one
-    bool locked_ = false;        // the last read failed for want of a lock
+    std::string failure_; // why the last read failed; empty after a good one
+    bool locked_ = false; // the last read failed for want of a lock
     bool reported_ = false;
-    db_files_state state_;       // the files before the last read
-    time_point checked_at_{};    // when the files were last looked at or read
-    time_point failed_at_{};     // when the last read failed
-    time_point first_read_at_{}; // when the first read ended
+    db_files_state state_;                        // the files before the last read
+    time_point checked_at_{};                     // when the files were last looked at or read
+    time_point failed_at_{};                      // when the last read failed
+    time_point first_read_at_{};                  // when the first read ended
     std::chrono::steady_clock::duration spent_{}; // in reads after the first
 };

@@ -133,8 +133,8 @@ bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_p
     sqlite3_exec(db, "PRAGMA cache_size = 16", nullptr, nullptr, nullptr);
     sqlite3_stmt* raw = nullptr;
     has_origins = true;
-    int code = sqlite3_prepare_v2(db, "SELECT name, origin, version FROM packages", -1, &raw,
-                                  nullptr);
+    int code =
+        sqlite3_prepare_v2(db, "SELECT name, origin, version FROM packages", -1, &raw, nullptr);
     if (code == SQLITE_ERROR && sqlite3_prepare_v2(db, "SELECT name, NULL, version FROM packages",
                                                    -1, &raw, nullptr) == SQLITE_OK) {
         has_origins = false; // a table from before origins were kept
@@ -188,14 +188,14 @@ table_read read_installed_packages(const std::string& path, const read_limits& l
     const read_access access = access_for(state);
     const char* vfs = readonly_vfs_name();
     if (access == read_access::none || vfs == nullptr) {
-        result.failure = access == read_access::none
-                             ? "a WAL database beside a rollback journal"
-                             : "SQLite can't read without writing here";
+        result.failure = access == read_access::none ? "a WAL database beside a rollback journal"
+                                                     : "SQLite can't read without writing here";
         return result;
     }
     // readonly_shm: an existing -shm is read, never written or created.
-    const std::string uri = file_uri(
-        state.resolved_path, access == read_access::as_it_stands ? "immutable=1" : "readonly_shm=1");
+    const std::string uri =
+        file_uri(state.resolved_path,
+                 access == read_access::as_it_stands ? "immutable=1" : "readonly_shm=1");
     sqlite3* raw = nullptr;
     const int opened = sqlite3_open_v2(
         uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, vfs);

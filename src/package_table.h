@@ -49,7 +49,8 @@ public:
 
     // The packages installed from origin, in the table's order; empty for a
     // table without origins.
-    [[nodiscard]] std::span<const installed_package* const> at_origin(std::string_view origin) const;
+    [[nodiscard]] std::span<const installed_package* const>
+    at_origin(std::string_view origin) const;
 
     // Every package, in the table's order.
     [[nodiscard]] const std::vector<installed_package>& all() const { return rows_; }

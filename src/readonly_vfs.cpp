@@ -2,10 +2,11 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -82,10 +83,10 @@ bool hook_system_calls(sqlite3_vfs* base) {
     if (unix_open == nullptr) {
         return false;
     }
-    return base->xSetSystemCall(base, "open", reinterpret_cast<sqlite3_syscall_ptr>(open_regular)) ==
-               SQLITE_OK &&
-           base->xSetSystemCall(base, "fchown", reinterpret_cast<sqlite3_syscall_ptr>(keep_owner)) ==
-               SQLITE_OK;
+    return base->xSetSystemCall(base, "open",
+                                reinterpret_cast<sqlite3_syscall_ptr>(open_regular)) == SQLITE_OK &&
+           base->xSetSystemCall(base, "fchown",
+                                reinterpret_cast<sqlite3_syscall_ptr>(keep_owner)) == SQLITE_OK;
 }
 
 const char* register_readonly_vfs() {

@@ -43,9 +43,8 @@ std::vector<package_status> package_statuses(const installed_packages& installed
     std::vector<package_status> statuses;
     for (const installed_package& package : installed.all()) {
         const std::string name = full_name(package);
-        const bool holds = options.whole_word
-                               ? holds_word(field_shape::packages, name, search_term)
-                               : contains_ignoring_case(name, search_term);
+        const bool holds = options.whole_word ? holds_word(field_shape::packages, name, search_term)
+                                              : contains_ignoring_case(name, search_term);
         if (!holds) {
             continue;
         }
