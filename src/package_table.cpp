@@ -1,6 +1,8 @@
 #include "package_table.h"
 
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <utility>
 
@@ -102,6 +104,11 @@ int check_progress(void* context) {
 // SQLite's instructions between two looks at the clock.
 constexpr int progress_step = 1000;
 
+// More rows than any system has packages (the largest real ones have a few
+// thousand): a view that makes rows without end is given up here, before
+// its rows fill memory, if the clock hasn't stopped it yet.
+constexpr std::size_t most_packages = 500'000;
+
 // The column as text up to its first NUL, absent when NULL.
 std::optional<std::string> text_column(sqlite3_stmt* query, int column) {
     if (const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(query, column))) {
@@ -148,6 +155,10 @@ bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_p
     }
     int stepped = SQLITE_ROW;
     while ((stepped = sqlite3_step(query.get())) == SQLITE_ROW) {
+        if (rows.size() == most_packages) {
+            reason = "more rows in the packages table than any system has packages";
+            return false;
+        }
         // Only a text name can equal the text of an index line's name.
         if (sqlite3_column_type(query.get(), 0) != SQLITE_TEXT) {
             continue;
@@ -168,7 +179,10 @@ bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_p
 
 } // namespace
 
-table_read read_installed_packages(const std::string& path, const read_limits& limits) {
+namespace {
+
+// One attempt at reading the table.
+table_read read_once(const std::string& path, const read_limits& limits) {
     table_read result;
     result.state = inspect_db_files(path);
     const db_files_state& state = result.state;
@@ -184,6 +198,14 @@ table_read read_installed_packages(const std::string& path, const read_limits& l
     if (!state.database.regular) {
         result.failure = "not a regular file";
         return result;
+    }
+    for (const auto& [stamp, suffix] : {std::pair{&state.wal, "-wal"},
+                                        std::pair{&state.wal_index, "-shm"},
+                                        std::pair{&state.rollback_journal, "-journal"}}) {
+        if (stamp->exists && !stamp->regular) {
+            result.failure = state.resolved_path + suffix + " is not a regular file";
+            return result;
+        }
     }
     const read_access access = access_for(state);
     const char* vfs = readonly_vfs_name();
@@ -201,13 +223,12 @@ table_read read_installed_packages(const std::string& path, const read_limits& l
         uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, vfs);
     const connection db(raw); // closed even when the open failed
     const auto start = limits.now();
-    progress_guard guard{&limits, start + limits.lock_wait + limits.time_limit};
+    progress_guard guard{&limits, start + limits.time_limit};
     if (opened != SQLITE_OK) {
         result.failure = raw != nullptr ? sqlite_failure(raw, opened, guard) : "out of memory";
         return result;
     }
     sqlite3_db_config(db.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-    sqlite3_busy_timeout(db.get(), static_cast<int>(limits.lock_wait.count()));
     sqlite3_progress_handler(db.get(), progress_step, check_progress, &guard);
     std::vector<installed_package> rows;
     bool has_origins = false;
@@ -223,4 +244,35 @@ table_read read_installed_packages(const std::string& path, const read_limits& l
     }
     result.packages.emplace(std::move(rows), has_origins);
     return result;
+}
+
+// The pause between two attempts while a writer is at work.
+constexpr auto writer_pause = std::chrono::milliseconds(5);
+
+void pause_for_writer() {
+    timespec left{0, std::chrono::nanoseconds(writer_pause).count()};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+table_read read_installed_packages(const std::string& path, const read_limits& limits) {
+    // A writer at work fails a read for a moment: its lock, or files that
+    // change under the read (a -wal deleted as the last writer closes). Such
+    // a read is tried again while the wait allows; the number of attempts is
+    // bounded by the wait itself, whatever the clock says.
+    const auto give_up_at = limits.now() + limits.lock_wait;
+    const auto most_attempts = limits.lock_wait / writer_pause + 1;
+    for (long attempt = 1;; ++attempt) {
+        table_read result = read_once(path, limits);
+        if (result.packages) {
+            return result;
+        }
+        result.locked = result.locked || inspect_db_files(path) != result.state;
+        if (!result.locked || attempt >= most_attempts || limits.now() >= give_up_at) {
+            return result;
+        }
+        pause_for_writer();
+    }
 }

@@ -71,10 +71,12 @@ private:
 // How one read may spend its time.
 struct read_limits {
     using clock_function = std::function<std::chrono::steady_clock::time_point()>;
-    // How long a database a writer holds locked is waited for; zero fails at once.
-    std::chrono::milliseconds lock_wait{0};
-    // How long the read itself may run, past any wait for a lock: a view that
-    // never ends, or rows that cost too much, are cut off here.
+    // How long a read that fails because a writer is at work (its lock, or
+    // files changing under the read) is tried again: a commit's moment by
+    // default, longer for a search that can't go on without the database.
+    std::chrono::milliseconds lock_wait{100};
+    // How long one attempt may run: a view that never ends, or rows that
+    // cost too much, are cut off here.
     std::chrono::steady_clock::duration time_limit = std::chrono::seconds(1);
     clock_function now = std::chrono::steady_clock::now;
 };
@@ -84,7 +86,7 @@ struct read_limits {
 struct table_read {
     std::optional<installed_packages> packages; // absent when the read failed
     bool missing = false;
-    bool locked = false;  // failed because a writer held the database
+    bool locked = false;  // failed because a writer was at work
     std::string failure;  // why the read failed, for a message
     db_files_state state; // the files just before the read
 };
