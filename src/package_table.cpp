@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <utility>
 
 #include <sqlite3.h>
 
+#include "file_descriptor.h"
 #include "readonly_vfs.h"
 
 installed_packages::installed_packages(std::vector<installed_package> rows, bool has_origins)
@@ -71,13 +73,14 @@ std::string file_uri(std::string_view path, std::string_view parameters) {
 enum class read_access {
     none,         // not at all: nothing SQLite can read without writing
     shared,       // by SQLite, with its locks, through the files that exist
-    as_it_stands, // the database file alone, unlocked: a WAL database with no -wal
+    as_it_stands, // the database file alone, under a shared lock of our own: a WAL
+                  // database with no -wal
 };
 
 // A WAL database without a -wal (the state a closed WAL database is in)
 // can't be read by SQLite without creating its -wal and -shm; the file then
-// holds every commit and is read on its own, and the read counts only if the
-// files are the same after it. Everything else is read by SQLite, which
+// holds every commit and is read on its own (see hold_shared_lock), and the
+// read counts only if the file is the same after it. Everything else is read by SQLite, which
 // refuses what it could only read by writing: a hot journal to roll back, a
 // WAL without its -shm.
 read_access access_for(const db_files_state& state) {
@@ -181,6 +184,38 @@ bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_p
 
 namespace {
 
+// SQLite's lock bytes in the database file (os_unix.c): the pending byte, and
+// the range readers lock shared.
+constexpr off_t pending_byte = 0x40000000;
+constexpr off_t shared_first = pending_byte + 2;
+constexpr off_t shared_size = 510;
+
+bool lock_range(int fd, short type, off_t start, off_t length) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = start;
+    lock.l_len = length;
+    return ::fcntl(fd, F_SETLK, &lock) == 0;
+}
+
+// Takes a reader's shared lock on the database file, as SQLite's readers do
+// (through the pending byte, so that a writer waiting to commit goes first),
+// on a descriptor of our own. Read as it stands, SQLite takes no lock; ours
+// keeps a writer that comes and goes during the read from checkpointing into
+// the file and deleting its -wal (which needs an exclusive lock), so the file
+// read stays the one committed state. SQLite's own close of the file ends
+// the lock with the read (POSIX locks belong to the process and the file).
+// false when a writer holds the file.
+bool hold_shared_lock(int fd) {
+    if (!lock_range(fd, F_RDLCK, pending_byte, 1)) {
+        return false;
+    }
+    const bool locked = lock_range(fd, F_RDLCK, shared_first, shared_size);
+    lock_range(fd, F_UNLCK, pending_byte, 1);
+    return locked;
+}
+
 // One attempt at reading the table.
 table_read read_once(const std::string& path, const read_limits& limits) {
     table_read result;
@@ -199,9 +234,9 @@ table_read read_once(const std::string& path, const read_limits& limits) {
         result.failure = "not a regular file";
         return result;
     }
-    for (const auto& [stamp, suffix] : {std::pair{&state.wal, "-wal"},
-                                        std::pair{&state.wal_index, "-shm"},
-                                        std::pair{&state.rollback_journal, "-journal"}}) {
+    for (const auto& [stamp, suffix] :
+         {std::pair{&state.wal, "-wal"}, std::pair{&state.wal_index, "-shm"},
+          std::pair{&state.rollback_journal, "-journal"}}) {
         if (stamp->exists && !stamp->regular) {
             result.failure = state.resolved_path + suffix + " is not a regular file";
             return result;
@@ -212,6 +247,16 @@ table_read read_once(const std::string& path, const read_limits& limits) {
     if (access == read_access::none || vfs == nullptr) {
         result.failure = access == read_access::none ? "a WAL database beside a rollback journal"
                                                      : "SQLite can't read without writing here";
+        return result;
+    }
+    const file_descriptor lock_fd(
+        access == read_access::as_it_stands
+            ? ::open(state.resolved_path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+            : -1);
+    if (access == read_access::as_it_stands &&
+        (lock_fd.get() < 0 || !hold_shared_lock(lock_fd.get()))) {
+        result.failure = "database is locked";
+        result.locked = true;
         return result;
     }
     // readonly_shm: an existing -shm is read, never written or created.
@@ -235,12 +280,18 @@ table_read read_once(const std::string& path, const read_limits& limits) {
     if (!read_rows(db.get(), guard, rows, has_origins, result.failure, result.locked)) {
         return result;
     }
-    // Read as it stands, the file must not have changed under the read: a
-    // writer that came and went would have changed its size, time or -wal.
-    if (access == read_access::as_it_stands && inspect_db_files(path) != state) {
-        result.failure = "changed while being read";
-        result.locked = true; // a writer is at work: worth trying again soon
-        return result;
+    // Read as it stands, the file must not have changed under the read (a
+    // writer's checkpoint would have changed its size, time or header). A
+    // -wal that appeared holds commits made since, which the next look at the
+    // files sees against the state before the read.
+    if (access == read_access::as_it_stands) {
+        const db_files_state after = inspect_db_files(path);
+        if (after.resolved_path != state.resolved_path || after.database != state.database ||
+            after.journal != state.journal || after.change_counter != state.change_counter) {
+            result.failure = "changed while being read";
+            result.locked = true; // a writer is at work: worth trying again soon
+            return result;
+        }
     }
     result.packages.emplace(std::move(rows), has_origins);
     return result;
