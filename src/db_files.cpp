@@ -68,7 +68,7 @@ bool db_files_state::operator==(const db_files_state& other) const {
            database_error == other.database_error && journal == other.journal &&
            change_counter == other.change_counter && wal == other.wal &&
            wal_salts == other.wal_salts && rollback_journal == other.rollback_journal &&
-           same_file(wal_index, other.wal_index);
+           same_file(wal_index, other.wal_index) && wal_index_header == other.wal_index_header;
 }
 
 db_files_state inspect_db_files(const std::string& path) {
@@ -97,6 +97,8 @@ db_files_state inspect_db_files(const std::string& path) {
         std::memcpy(state.wal_salts.data(), &wal_header[12], state.wal_salts.size());
     }
     state.rollback_journal = stamp_of(state.resolved_path + "-journal");
-    state.wal_index = stamp_of(state.resolved_path + "-shm");
+    int shm_error = 0;
+    state.wal_index = read_start(state.resolved_path + "-shm", state.wal_index_header.data(),
+                                 state.wal_index_header.size(), got, shm_error);
     return state;
 }

@@ -34,9 +34,11 @@ struct file_stamp {
 // The database and its companions at one moment. Two states compare equal
 // only if nothing was committed between them: a rollback-mode commit
 // increments the header's change counter, and a WAL-mode commit appends to
-// the -wal (its size grows) or starts it afresh (its salts change). Sizes
-// and times are compared too, which only ever makes a state differ more
-// often. The -shm is compared by identity alone: readers write it.
+// the -wal (its size grows) or starts it afresh (its salts change), then
+// publishes itself in the -shm's index header (its change counter and last
+// frame move; a state taken between the two steps differs from the one
+// after). Sizes and times are compared too, which only ever makes a state
+// differ more often; the -shm's times are not, since readers write it.
 struct db_files_state {
     // The paths SQLite uses: the database with symbolic links resolved.
     std::string resolved_path;
@@ -50,6 +52,8 @@ struct db_files_state {
     std::array<unsigned char, 12> wal_salts{};
     file_stamp rollback_journal;
     file_stamp wal_index;
+    // The start of the -shm: the WAL index header.
+    std::array<unsigned char, 48> wal_index_header{};
 
     bool operator==(const db_files_state& other) const;
 };

@@ -1,6 +1,7 @@
 #include "readonly_vfs.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,14 +51,19 @@ open_call unix_open = nullptr; // the system call the hook stands in for
 
 // open(2) as SQLite calls it, made safe for a reader: without blocking, and
 // refusing anything but a regular file or a folder (SQLite opens folders
-// only to sync them). ENXIO is what opening a FIFO without a reader says.
+// only to sync them), or /dev/null, which SQLite opens to fill descriptors
+// 0 to 2 when they are closed rather than give one to a database. ENXIO is
+// what opening a FIFO without a reader says.
 int open_regular(const char* path, int flags, int mode) {
     const int fd = unix_open(path, flags | O_NONBLOCK, mode);
     if (fd < 0) {
         return fd;
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
+    const bool wanted = ::fstat(fd, &status) == 0 &&
+                        (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode) ||
+                         (S_ISCHR(status.st_mode) && std::strcmp(path, "/dev/null") == 0));
+    if (!wanted) {
         ::close(fd);
         errno = ENXIO;
         return -1;
@@ -70,6 +76,10 @@ int open_regular(const char* path, int flags, int mode) {
 }
 
 int keep_owner(int /*fd*/, uid_t /*owner*/, gid_t /*group*/) {
+    return 0;
+}
+
+int keep_mode(int /*fd*/, mode_t /*mode*/) {
     return 0;
 }
 
@@ -86,7 +96,9 @@ bool hook_system_calls(sqlite3_vfs* base) {
     return base->xSetSystemCall(base, "open",
                                 reinterpret_cast<sqlite3_syscall_ptr>(open_regular)) == SQLITE_OK &&
            base->xSetSystemCall(base, "fchown",
-                                reinterpret_cast<sqlite3_syscall_ptr>(keep_owner)) == SQLITE_OK;
+                                reinterpret_cast<sqlite3_syscall_ptr>(keep_owner)) == SQLITE_OK &&
+           base->xSetSystemCall(base, "fchmod", reinterpret_cast<sqlite3_syscall_ptr>(keep_mode)) ==
+               SQLITE_OK;
 }
 
 const char* register_readonly_vfs() {

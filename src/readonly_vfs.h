@@ -8,9 +8,10 @@
 //   - open: every file is opened without blocking and kept only if it is a
 //     regular file or a folder, so that a FIFO or device put where a
 //     database, -wal, -journal or -shm should be can't hang or feed a read;
-//   - fchown: does nothing. SQLite running as root gives every -wal, -shm and
-//     -journal it opens its database's owner, which would change their
-//     change times, and a reader has no business changing owners.
+//   - fchown and fchmod: do nothing. SQLite running as root gives every
+//     -wal, -shm and -journal it opens its database's owner, and an empty one
+//     its database's mode, which would change their change times, and a
+//     reader has no business changing owners or modes.
 #pragma once
 
 #include <optional>

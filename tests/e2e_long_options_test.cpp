@@ -1,7 +1,9 @@
-// The long options end to end: --installed, --outdated, --word, --categories,
-// --json, --index and --help, run on the sample index with a few lines added
-// and a package database holding older, equal and newer versions.
+// The long options end to end: --installed, --outdated, --status, --word,
+// --categories, --json, --index and --help, run on the sample index with a few
+// lines added and a package database holding older, equal and newer versions;
+// and which port an installed package is, by origin.
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@ namespace {
 
 using fixture::command;
 using fixture::counts;
+namespace fs = std::filesystem;
 
 // Ports a substring search mistakes for vim, libxml2 and a maintainer: the
 // sample's neighbours from real indexes.
@@ -35,8 +38,16 @@ constexpr const char* added_lines =
 constexpr std::uint64_t index_lines = 362; // the sample's 358 and the four above
 
 // The sample index and added lines, with a database in which some ports are
-// older than the index (by version, revision or epoch), some equal, some newer.
+// older than the index (by version, revision or epoch), some equal, some
+// newer, and one has no port in the index at all; each installed from its
+// real origin.
 class versions_system {
+    struct package {
+        const char* name;
+        const char* version;
+        const char* origin;
+    };
+
 public:
     versions_system() {
         std::filesystem::create_directory(dir_ / "ports");
@@ -44,21 +55,22 @@ public:
         fixture::write_file(dir_ / "ports" / "INDEX-15",
                             fixture::read_source_file("tests/data/INDEX-sample") + added_lines);
         std::string inserts;
-        for (const auto& [name, version] : std::vector<std::pair<const char*, const char*>>{
-                 {"zsh", "5.9_4"},                 // older: 5.9_5
-                 {"vim", "9.1.0707"},              // equal
-                 {"tmux", "3.5"},                  // newer: 3.4_1
-                 {"nginx", "1.24.0_14,3"},         // older: 1.26.2_5,3
-                 {"git", "2.47.0"},                // newer: 2.46.2
-                 {"sudo", "1.9.15p5_3"},           // older revision: 1.9.15p5_4
-                 {"openssh-portable", "9.8.p1,1"}, // older revision: 9.8.p1_1,1
-                 {"lsof", "4.99.3_1,7"},           // older epoch: 4.99.3_1,8
-                 {"liblz4", "1.9.4,1"},            // older: 1.10.0,1 (9 < 10)
-                 {"py311-urllib3", "2.2.3"},       // older: the index's epoch 1 wins
-                 {"curl", "8.10.1"},               // equal
-                 {"bash", "5.2.37"},               // equal
+        for (const auto& [name, version, origin] : std::vector<package>{
+                 {"zsh", "5.9_4", "shells/zsh"},                                // older: 5.9_5
+                 {"vim", "9.1.0707", "editors/vim"},                            // equal
+                 {"tmux", "3.5", "sysutils/tmux"},                              // newer: 3.4_1
+                 {"nginx", "1.24.0_14,3", "www/nginx"},                         // older: 1.26.2_5,3
+                 {"git", "2.47.0", "devel/git"},                                // newer: 2.46.2
+                 {"sudo", "1.9.15p5_3", "security/sudo"},                       // older revision
+                 {"openssh-portable", "9.8.p1,1", "security/openssh-portable"}, // older revision
+                 {"lsof", "4.99.3_1,7", "sysutils/lsof"},                       // older epoch
+                 {"liblz4", "1.9.4,1", "archivers/liblz4"},                     // older: 9 < 10
+                 {"py311-urllib3", "2.2.3", "www/py-urllib3"},                  // older by epoch
+                 {"curl", "8.10.1", "www/curl"},                                // equal
+                 {"bash", "5.2.37", "shells/bash"},                             // equal
+                 {"portaudit", "0.7.2", "ports-mgmt/portaudit"},                // not in the index
              }) {
-            inserts += fixture::package_insert(name, version);
+            inserts += fixture::package_insert(name, version, origin);
         }
         fixture::make_package_db(dir_ / "pkg" / "local.sqlite", inserts);
         fixture::open_to_all(dir_.path());
@@ -232,6 +244,213 @@ INSTANTIATE_TEST_SUITE_P(
                     "+ bash-5.2.37 (/usr/ports/shells/bash)\n"
                     "+ zsh-5.9_5 (/usr/ports/shells/zsh)\n"}));
 
+// --- installed packages against the index ---
+
+// Every installed package whose name and version hold the term, by origin
+// then name, the columns padded to the widest; a package whose origin the
+// index lacks is marked "?".
+INSTANTIATE_TEST_SUITE_P(
+    status, long_option_test,
+    testing::Values(
+        option_case{"status_shows_every_installed_package",
+                    {"--status", ""},
+                    "< archivers/liblz4          liblz4-1.9.4,1            (index has 1.10.0,1)\n"
+                    "> devel/git                 git-2.47.0                (index has 2.46.2)\n"
+                    "= editors/vim               vim-9.1.0707              (index has 9.1.0707)\n"
+                    "? ports-mgmt/portaudit      portaudit-0.7.2           (not in the index)\n"
+                    "< security/openssh-portable openssh-portable-9.8.p1,1 (index has "
+                    "9.8.p1_1,1)\n"
+                    "< security/sudo             sudo-1.9.15p5_3           (index has "
+                    "1.9.15p5_4)\n"
+                    "= shells/bash               bash-5.2.37               (index has 5.2.37)\n"
+                    "< shells/zsh                zsh-5.9_4                 (index has 5.9_5)\n"
+                    "< sysutils/lsof             lsof-4.99.3_1,7           (index has "
+                    "4.99.3_1,8)\n"
+                    "> sysutils/tmux             tmux-3.5                  (index has 3.4_1)\n"
+                    "= www/curl                  curl-8.10.1               (index has 8.10.1)\n"
+                    "< www/nginx                 nginx-1.24.0_14,3         (index has "
+                    "1.26.2_5,3)\n"
+                    "< www/py-urllib3            py311-urllib3-2.2.3       (index has "
+                    "1.26.20,1)\n"},
+        option_case{"status_counts_the_lines_against_every_index_line",
+                    {"--status", "-r", "sh"},
+                    "< security/openssh-portable openssh-portable-9.8.p1,1 (index has "
+                    "9.8.p1_1,1)\n"
+                    "= shells/bash               bash-5.2.37               (index has 5.2.37)\n"
+                    "< shells/zsh                zsh-5.9_4                 (index has 5.9_5)\n" +
+                        counts(3, 3, index_lines)},
+        option_case{"status_ignores_case",
+                    {"--status", "NGINX"},
+                    "< www/nginx nginx-1.24.0_14,3 (index has 1.26.2_5,3)\n"},
+        option_case{"status_holds_the_term_in_the_version_too",
+                    {"--status", "-r", "9.1.07"},
+                    "= editors/vim vim-9.1.0707 (index has 9.1.0707)\n" +
+                        counts(1, 1, index_lines)},
+        option_case{"status_word_not_by_part",
+                    {"--status", "--word", "-r", "ssh"},
+                    counts(0, 0, index_lines)},
+        option_case{"status_word_by_the_whole_name",
+                    {"--status", "--word", "openssh-portable"},
+                    "< security/openssh-portable openssh-portable-9.8.p1,1 (index has "
+                    "9.8.p1_1,1)\n"},
+        option_case{"status_word_by_name_and_version",
+                    {"--status", "--word", "-r", "TMUX-3.5"},
+                    "> sysutils/tmux tmux-3.5 (index has 3.4_1)\n" + counts(1, 1, index_lines)},
+        option_case{"status_of_a_package_the_index_lacks",
+                    {"--status", "portaudit"},
+                    "? ports-mgmt/portaudit portaudit-0.7.2 (not in the index)\n"}));
+
+// Each line begins with its mark and a space, so that a line-oriented filter
+// (grep '^?') picks the packages of one standing.
+TEST(status, lines_start_with_their_mark) {
+    const versions_system system;
+    RUN_OR_SKIP(got, system.setup(), command({"--status", ""}));
+    ASSERT_EQ(got.status, 0) << got.err;
+    std::map<char, std::vector<std::string>> by_mark;
+    for (std::size_t at = 0; at < got.out.size(); at = got.out.find('\n', at) + 1) {
+        const std::string line = got.out.substr(at, got.out.find('\n', at) - at);
+        ASSERT_GE(line.size(), 2U);
+        EXPECT_EQ(line[1], ' ') << line;
+        by_mark[line[0]].push_back(line.substr(2, line.find(' ', 2) - 2));
+    }
+    EXPECT_EQ(by_mark, (std::map<char, std::vector<std::string>>{
+                           {'<',
+                            {"archivers/liblz4", "security/openssh-portable", "security/sudo",
+                             "shells/zsh", "sysutils/lsof", "www/nginx", "www/py-urllib3"}},
+                           {'=', {"editors/vim", "shells/bash", "www/curl"}},
+                           {'>', {"devel/git", "sysutils/tmux"}},
+                           {'?', {"ports-mgmt/portaudit"}}}));
+}
+
+// --- which port an installed package is: by origin ---
+
+// An index line for a port at origin (category/port).
+std::string port_line(const std::string& name_version, const std::string& origin) {
+    const std::string path = "/usr/ports/" + origin;
+    return name_version + "|" + path + "|/usr/local|A port|" + path + "/pkg-descr|" +
+           "ports@FreeBSD.org|" + origin.substr(0, origin.find('/')) +
+           "|||https://example.org/|||\n";
+}
+
+// Ports that share a name at different origins (ruby, xorg-server), flavors
+// that share an origin (py311-foo, py312-foo), and a port installed under a
+// name it no longer has (oldname, now newname); the database is pkg's, with
+// origins, or one of old without an origin column. The filters and --status
+// go by origin; the short line's mark and -f's version stay by name, so the
+// renamed port is selected as installed yet marked "-".
+struct origin_case {
+    const char* label;
+    bool with_origins;
+    std::vector<std::string> args;
+    std::string out;
+    friend void PrintTo(const origin_case& c, std::ostream* os) { *os << c.label; }
+};
+
+class origin_test : public testing::TestWithParam<origin_case> {};
+
+TEST_P(origin_test, decides_which_port_is_installed) {
+    const origin_case& c = GetParam();
+    const fixture::temp_dir dir;
+    std::filesystem::create_directory(dir / "ports");
+    std::filesystem::create_directory(dir / "pkg");
+    fixture::write_file(
+        dir / "ports/INDEX-15",
+        port_line("ruby-2.2.10", "lang/ruby22") + port_line("ruby-2.3.8", "lang/ruby23") +
+            port_line("xorg-server-1.14.7", "x11/xserver14") +
+            port_line("xorg-server-1.17.4", "x11/xserver17") +
+            port_line("py311-foo-1.0", "devel/py-foo") +
+            port_line("py312-foo-1.0", "devel/py-foo") + port_line("newname-2.0", "misc/newname"));
+    const fs::path db = dir / "pkg/local.sqlite";
+    if (c.with_origins) {
+        fixture::make_package_db(
+            db, fixture::package_insert("ruby", "2.2.9", "lang/ruby22") +
+                    fixture::package_insert("xorg-server", "1.14.7_1", "x11/xserver14") +
+                    fixture::package_insert("py311-foo", "1.0", "devel/py-foo") +
+                    fixture::package_insert("oldname", "1.0", "misc/newname"));
+    } else {
+        fixture::run_sql(db, "CREATE TABLE packages (name TEXT, version TEXT);"
+                             "INSERT INTO packages VALUES ('ruby', '2.2.9'), "
+                             "('xorg-server', '1.14.7_1'), ('py311-foo', '1.0'), "
+                             "('oldname', '1.0');");
+    }
+    fixture::open_to_all(dir.path());
+    fixture::run_setup setup;
+    setup.ports = dir / "ports";
+    setup.pkg = dir / "pkg";
+    RUN_OR_SKIP(got, setup, command(c.args));
+    EXPECT_EQ(got.out, c.out);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    origins, origin_test,
+    testing::Values(
+        origin_case{"outdated_only_at_the_installed_origin",
+                    true,
+                    {"--outdated", "-r", ""},
+                    "+ ruby-2.2.10 (/usr/ports/lang/ruby22)\n"
+                    "- newname-2.0 (/usr/ports/misc/newname)\n" +
+                        counts(2, 2, 7)},
+        origin_case{"installed_flavor_by_name_renamed_by_origin",
+                    true,
+                    {"--installed", ""},
+                    "+ ruby-2.2.10 (/usr/ports/lang/ruby22)\n"
+                    "+ xorg-server-1.14.7 (/usr/ports/x11/xserver14)\n"
+                    "+ py311-foo-1.0 (/usr/ports/devel/py-foo)\n"
+                    "- newname-2.0 (/usr/ports/misc/newname)\n"},
+        origin_case{"status_newer_than_its_own_origin",
+                    true,
+                    {"--status", ""},
+                    "= devel/py-foo  py311-foo-1.0        (index has 1.0)\n"
+                    "< lang/ruby22   ruby-2.2.9           (index has 2.2.10)\n"
+                    "< misc/newname  oldname-1.0          (index has 2.0)\n"
+                    "> x11/xserver14 xorg-server-1.14.7_1 (index has 1.14.7)\n"},
+        origin_case{"the_short_mark_stays_by_name",
+                    true,
+                    {""},
+                    "+ ruby-2.2.10 (/usr/ports/lang/ruby22)\n"
+                    "+ ruby-2.3.8 (/usr/ports/lang/ruby23)\n"
+                    "+ xorg-server-1.14.7 (/usr/ports/x11/xserver14)\n"
+                    "+ xorg-server-1.17.4 (/usr/ports/x11/xserver17)\n"
+                    "+ py311-foo-1.0 (/usr/ports/devel/py-foo)\n"
+                    "- py312-foo-1.0 (/usr/ports/devel/py-foo)\n"
+                    "- newname-2.0 (/usr/ports/misc/newname)\n"},
+        origin_case{"the_installed_version_in_a_block_stays_by_name",
+                    true,
+                    {"-f", "newname"},
+                    "- newname-2.0 (/usr/ports/misc/newname, Version: n/a [ports@FreeBSD.org, "
+                    "/usr/local])\n"},
+        origin_case{"json_at_the_installed_origin_only",
+                    true,
+                    {"--json", "--word", "-p", "lang/ruby23"},
+                    R"({"name":"ruby","version":"2.3.8","full_name":"ruby-2.3.8",)"
+                    R"("path":"/usr/ports/lang/ruby23","origin":"lang/ruby23",)"
+                    R"("prefix":"/usr/local","comment":"A port",)"
+                    R"("description_file":"/usr/ports/lang/ruby23/pkg-descr",)"
+                    R"("maintainer":"ports@FreeBSD.org","categories":["lang"],)"
+                    R"("build_depends":[],"run_depends":[],"www":"https://example.org/",)"
+                    R"("installed_version":null,"outdated":false,"status":null})"
+                    "\n"},
+        origin_case{"json_of_a_renamed_port",
+                    true,
+                    {"--json", "newname"},
+                    R"({"name":"newname","version":"2.0","full_name":"newname-2.0",)"
+                    R"("path":"/usr/ports/misc/newname","origin":"misc/newname",)"
+                    R"("prefix":"/usr/local","comment":"A port",)"
+                    R"("description_file":"/usr/ports/misc/newname/pkg-descr",)"
+                    R"("maintainer":"ports@FreeBSD.org","categories":["misc"],)"
+                    R"("build_depends":[],"run_depends":[],"www":"https://example.org/",)"
+                    R"("installed_version":"1.0","outdated":true,"status":"<"})"
+                    "\n"},
+        origin_case{"without_origins_names_decide",
+                    false,
+                    {"--outdated", ""},
+                    "+ ruby-2.2.10 (/usr/ports/lang/ruby22)\n"
+                    "+ ruby-2.3.8 (/usr/ports/lang/ruby23)\n"
+                    "+ xorg-server-1.17.4 (/usr/ports/x11/xserver17)\n"}),
+    [](const testing::TestParamInfo<origin_case>& info) { return std::string(info.param.label); });
+
 // --- JSON Lines ---
 
 // Each line of the output parsed on its own.
@@ -273,8 +492,30 @@ TEST(json, holds_every_field_of_the_port_and_the_counts) {
     EXPECT_EQ(zsh["www"], "https://www.zsh.org/");
     EXPECT_EQ(zsh["installed_version"], "5.9_4");
     EXPECT_EQ(zsh["outdated"], true);
-    EXPECT_EQ(zsh.size(), 15U) << zsh.dump();
+    EXPECT_EQ(zsh["status"], "<");
+    EXPECT_EQ(zsh.size(), 16U) << zsh.dump();
+    EXPECT_TRUE(got.out.find(R"(,"outdated":true,"status":"<"}
+)") != std::string::npos)
+        << "status is the last member: " << got.out;
     EXPECT_EQ(lines[1], nlohmann::json({{"results", 1}, {"matches", 1}, {"entries", index_lines}}));
+}
+
+// --status --json: one object per package, in the order of the lines, and
+// the counts object that -r adds.
+TEST(json, status_gives_one_object_per_package) {
+    const versions_system system;
+    RUN_OR_SKIP(got, system.setup(), command({"--status", "--json", "-r", "po"}));
+    EXPECT_EQ(got.out,
+              R"({"name":"portaudit","installed_version":"0.7.2","origin":"ports-mgmt/portaudit",)"
+              R"("index_version":null,"status":"?"})"
+              "\n"
+              R"({"name":"openssh-portable","installed_version":"9.8.p1,1",)"
+              R"("origin":"security/openssh-portable","index_version":"9.8.p1_1,1","status":"<"})"
+              "\n"
+              R"({"results":2,"matches":2,"entries":362})"
+              "\n");
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
 }
 
 // A port that isn't installed has a null installed version; one at the
@@ -288,9 +529,17 @@ TEST(json, shows_installed_state_and_follows_the_filters) {
     EXPECT_EQ(lines[0]["full_name"], "vim-9.1.0707");
     EXPECT_EQ(lines[0]["installed_version"], "9.1.0707");
     EXPECT_EQ(lines[0]["outdated"], false);
+    EXPECT_EQ(lines[0]["status"], "=");
+    // A flavor of the same origin whose name isn't installed.
     EXPECT_EQ(lines[1]["full_name"], "vim-tiny-9.1.0707");
     EXPECT_TRUE(lines[1]["installed_version"].is_null());
     EXPECT_EQ(lines[1]["outdated"], false);
+    EXPECT_TRUE(lines[1]["status"].is_null());
+
+    RUN_OR_SKIP(newer, system.setup(), command({"--json", "--word", "tmux"}));
+    ASSERT_EQ(json_lines(newer.out).size(), 1U) << newer.out;
+    EXPECT_EQ(json_lines(newer.out)[0]["status"], ">");
+    EXPECT_EQ(json_lines(newer.out)[0]["outdated"], false);
 
     RUN_OR_SKIP(outdated, system.setup(), command({"--json", "--outdated", ""}));
     std::vector<std::string> names;
@@ -369,18 +618,21 @@ TEST(help_option, lists_the_long_options_and_unknown_ones_bring_the_help) {
     const versions_system system;
     const std::string help = fixture::expected_help(VANDREL_BINARY);
     RUN_OR_SKIP(got, system.setup(), command({"--help"}));
-    EXPECT_EQ(got.out, help + "Long options:\n"
-                              "----------\n"
-                              "\n"
-                              "\t--categories - Search in name and categories\n"
-                              "\t--word       - Match whole words only\n"
-                              "\t--installed  - Show only installed ports\n"
-                              "\t--outdated   - Show only installed ports older than the index\n"
-                              "\t--json       - Show results as JSON, one object per line\n"
-                              "\t--index FILE - Read the index from FILE (- for standard input)\n"
-                              "\t--help       - Print this help text with the long options\n"
-                              "\t--version    - Print version number\n"
-                              "\n");
+    EXPECT_EQ(got.out, help +
+                           "Long options:\n"
+                           "----------\n"
+                           "\n"
+                           "\t--categories - Search in name and categories\n"
+                           "\t--word       - Match whole words only\n"
+                           "\t--installed  - Show only installed ports\n"
+                           "\t--outdated   - Show only installed ports older than the index\n"
+                           "\t--status     - Show installed packages against the index (<, =, >, "
+                           "?)\n"
+                           "\t--json       - Show results as JSON, one object per line\n"
+                           "\t--index FILE - Read the index from FILE (- for standard input)\n"
+                           "\t--help       - Print this help text with the long options\n"
+                           "\t--version    - Print version number\n"
+                           "\n");
     EXPECT_EQ(got.err, "");
     EXPECT_EQ(got.status, 0);
 

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
@@ -114,18 +115,33 @@ const std::string& binary_open_to_all() {
 
 // Reads both pipes to their end without letting either fill up; standard
 // output only up to its limit, after which its pipe is closed as a reader that
-// has seen enough would.
+// has seen enough would. Past the deadline, if any, on_deadline is called
+// once (to kill the command) and the pipes are read on to their end.
 void drain(pipe_pair& out, pipe_pair& err, std::string& out_text, std::string& err_text,
-           std::optional<std::size_t> out_limit) {
+           std::optional<std::size_t> out_limit,
+           std::optional<std::chrono::steady_clock::time_point> deadline,
+           const std::function<void()>& on_deadline) {
     pollfd fds[2] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0}};
     std::string* texts[2] = {&out_text, &err_text};
     int open = (out.read_end >= 0 ? 1 : 0) + (err.read_end >= 0 ? 1 : 0);
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        int wait_ms = -1;
+        if (deadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                *deadline - std::chrono::steady_clock::now());
+            wait_ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+        }
+        const int ready = ::poll(fds, 2, wait_ms);
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
             throw std::runtime_error("poll failed");
+        }
+        if (ready == 0 && deadline) {
+            deadline.reset();
+            on_deadline();
+            continue;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) {
@@ -196,6 +212,9 @@ std::string counts(std::uint64_t results, std::uint64_t matches, std::uint64_t e
 
 command_process::command_process(const run_setup& setup, const std::vector<std::string>& command)
     : out_limit_(setup.stdout_limit), direct_(!setup.at_default_paths) {
+    if (setup.timeout) {
+        deadline_ = std::chrono::steady_clock::now() + *setup.timeout;
+    }
     std::vector<std::string> args;
     std::vector<std::pair<std::string, std::string>> variables;
     std::optional<credentials> as;
@@ -346,8 +365,13 @@ run_result command_process::finish() {
         result.err = *skip_;
         return result;
     }
-    drain(out_, err_, out_text_, err_text_, out_limit_);
+    drain(out_, err_, out_text_, err_text_, out_limit_, deadline_, [this] {
+        if (child_ > 0 && ::kill(child_, SIGKILL) == 0) {
+            timed_out_ = true;
+        }
+    });
     wait();
+    result.timed_out = timed_out_;
     result.out = std::move(out_text_);
     result.err = std::move(err_text_);
     result.peak_kib = peak_kib_;

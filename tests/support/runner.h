@@ -9,6 +9,7 @@
 //   reports itself skipped.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -34,6 +35,9 @@ struct run_setup {
     bool stdout_append = false;                       // stdout_file opened to append
     std::optional<std::size_t> stdout_limit;          // stop reading stdout after this many bytes
     bool ignore_sigpipe = false;                      // start the command with SIGPIPE ignored
+    // Killed (SIGKILL) when still running this long after it started, so
+    // that a command that hangs fails its test instead of stalling it.
+    std::optional<std::chrono::milliseconds> timeout;
     // Variables for the command, set after (and over) those above; PORTSDIR,
     // INDEXDIR, INDEXFILE and PKG_DBDIR are otherwise unset.
     std::vector<std::pair<std::string, std::string>> environment;
@@ -42,10 +46,11 @@ struct run_setup {
 struct run_result {
     std::string out;
     std::string err;
-    int status = -1;      // exit status, or -1 when killed
-    int signal = 0;       // the signal that killed it
-    long peak_kib = 0;    // the largest resident size of the command (or of the runner)
-    bool skipped = false; // it could not run here; err says why
+    int status = -1;        // exit status, or -1 when killed
+    int signal = 0;         // the signal that killed it
+    long peak_kib = 0;      // the largest resident size of the command (or of the runner)
+    bool skipped = false;   // it could not run here; err says why
+    bool timed_out = false; // killed at run_setup's timeout
 };
 
 run_result run_command(const run_setup& setup, const std::vector<std::string>& command);
@@ -93,6 +98,8 @@ private:
     pipe_pair out_;
     pipe_pair err_;
     pid_t child_ = -1;
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
+    bool timed_out_ = false;
     int status_ = 0;
     long peak_kib_ = 0;
     std::optional<std::size_t> out_limit_;
