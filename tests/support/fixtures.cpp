@@ -116,7 +116,8 @@ void make_package_db(const std::filesystem::path& database, const std::string& i
     run_sql(database, read_source_file("tests/data/pkg-schema.sql") + inserts);
 }
 
-std::string package_insert(std::string_view name, std::string_view version) {
+std::string package_insert(std::string_view name, std::string_view version,
+                           std::string_view origin) {
     const auto quoted = [](std::string_view text) {
         std::string out = "'";
         for (const char c : text) {
@@ -129,7 +130,8 @@ std::string package_insert(std::string_view name, std::string_view version) {
     };
     return "INSERT INTO packages (origin, name, version, comment, desc, arch, maintainer, prefix, "
            "flatsize, automatic, licenselogic) VALUES (" +
-           quoted("misc/" + std::string(name)) + ", " + quoted(name) + ", " + quoted(version) +
+           quoted(origin.empty() ? "misc/" + std::string(name) : std::string(origin)) + ", " +
+           quoted(name) + ", " + quoted(version) +
            ", 'c', 'd', 'FreeBSD:15:amd64', 'ports@FreeBSD.org', '/usr/local', 1, 0, 1);\n";
 }
 

@@ -86,8 +86,10 @@ void run_sql(const std::filesystem::path& database, const std::string& sql);
 // The package manager's schema (WAL mode) with the given INSERT statements.
 void make_package_db(const std::filesystem::path& database, const std::string& inserts = "");
 
-// An INSERT of one package with every NOT NULL column filled.
-std::string package_insert(std::string_view name, std::string_view version);
+// An INSERT of one package with every NOT NULL column filled, installed from
+// origin (category/port), or from misc/NAME when none is given.
+std::string package_insert(std::string_view name, std::string_view version,
+                           std::string_view origin = {});
 
 // A null-terminated array of pointers to the strings, as execve and getopt
 // take them; valid while the strings are.
