@@ -21,6 +21,7 @@ void package_db::read(time_point now) {
     state_ = std::move(got.state);
     if (got.packages) {
         table_ = std::move(got.packages);
+        read_at_ = after;
         missing_ = got.missing;
         failure_.clear();
         locked_ = false;
@@ -44,7 +45,9 @@ void package_db::refresh(time_point now) {
     // A lock changes no file: a read that failed for one is tried again
     // once the retry interval has passed, whatever the files say.
     const bool retry_due = !failure_.empty() && locked_ && now - failed_at_ >= timing_.retry;
-    if (retry_due || timing_.inspect(path_) != state_) {
+    // Nor does every commit change a marker: see timing.trust.
+    const bool trust_spent = table_ && now - read_at_ >= timing_.trust;
+    if (retry_due || trust_spent || timing_.inspect(path_) != state_) {
         read(now);
     }
 }

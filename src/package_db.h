@@ -23,6 +23,12 @@ struct package_db_timing {
     // database is tried again though its files look the same. Other failures
     // are tried again only when the files change.
     duration retry = std::chrono::milliseconds(250);
+    // The longest a table is kept without being read again while lookups go
+    // on. A WAL writer that opens, commits, checkpoints and closes between
+    // two looks changes none of SQLite's markers, only the data and the
+    // file's time, which on a file system with a coarse clock (a second on
+    // some) may read the same: such a commit shows within this.
+    duration trust = std::chrono::seconds(1);
     // Reads after the first are made only while they have taken no more
     // than 1 / (share + 1) of the time since the first ended: a slow table
     // reread in a storm of commits, or a database that fails slowly and is
@@ -87,6 +93,7 @@ private:
     db_files_state state_;                        // the files before the last read
     time_point checked_at_{};                     // when the files were last looked at or read
     time_point failed_at_{};                      // when the last read failed
+    time_point read_at_{};                        // when the table was last read
     time_point first_read_at_{};                  // when the first read ended
     std::chrono::steady_clock::duration spent_{}; // in reads after the first
 };

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <new>
 #include <utility>
 
 #include <sqlite3.h>
@@ -112,6 +113,12 @@ constexpr int progress_step = 1000;
 // its rows fill memory, if the clock hasn't stopped it yet.
 constexpr std::size_t most_packages = 500'000;
 
+// The longest text SQLite may make in a read, and the most text the rows may
+// hold together: names, origins and versions are short, and a view that
+// makes huge values is given up before they fill memory.
+constexpr int longest_value = 1 << 22;
+constexpr std::size_t most_text = std::size_t{64} << 20;
+
 // The column as text up to its first NUL, absent when NULL.
 std::optional<std::string> text_column(sqlite3_stmt* query, int column) {
     if (const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(query, column))) {
@@ -141,6 +148,8 @@ bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_p
     // One pass over the table: a few pages of cache, reused, serve it as
     // well as the default 2 MiB, which would only cost page faults to fill.
     sqlite3_exec(db, "PRAGMA cache_size = 16", nullptr, nullptr, nullptr);
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, longest_value);
+    std::size_t text = 0;
     sqlite3_stmt* raw = nullptr;
     has_origins = true;
     int code =
@@ -158,8 +167,8 @@ bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_p
     }
     int stepped = SQLITE_ROW;
     while ((stepped = sqlite3_step(query.get())) == SQLITE_ROW) {
-        if (rows.size() == most_packages) {
-            reason = "more rows in the packages table than any system has packages";
+        if (rows.size() == most_packages || text > most_text) {
+            reason = "more in the packages table than any system has packages";
             return false;
         }
         // Only a text name can equal the text of an index line's name.
@@ -171,6 +180,8 @@ bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_p
         rows.push_back({std::string(name != nullptr ? name : "", length),
                         has_origins ? text_column(query.get(), 1) : std::nullopt,
                         text_column(query.get(), 2)});
+        const installed_package& row = rows.back();
+        text += row.name.size() + row.origin.value_or("").size() + row.version.value_or("").size();
     }
     if (stepped != SQLITE_DONE) {
         locked = (stepped & 0xFF) == SQLITE_BUSY;
@@ -242,6 +253,12 @@ table_read read_once(const std::string& path, const read_limits& limits) {
             return result;
         }
     }
+    // SQLite needs the -shm to read the -wal, and only a writer may make it.
+    if (state.journal == journal_mode::wal && state.wal.exists && !state.wal_index.exists) {
+        result.failure =
+            state.resolved_path + "-wal without its -shm, which only a writer can make";
+        return result;
+    }
     const read_access access = access_for(state);
     const char* vfs = readonly_vfs_name();
     if (access == read_access::none || vfs == nullptr) {
@@ -277,7 +294,13 @@ table_read read_once(const std::string& path, const read_limits& limits) {
     sqlite3_progress_handler(db.get(), progress_step, check_progress, &guard);
     std::vector<installed_package> rows;
     bool has_origins = false;
-    if (!read_rows(db.get(), guard, rows, has_origins, result.failure, result.locked)) {
+    try {
+        if (!read_rows(db.get(), guard, rows, has_origins, result.failure, result.locked)) {
+            return result;
+        }
+    } catch (const std::bad_alloc&) {
+        // The table, not the search, is what didn't fit.
+        result.failure = "out of memory reading the packages table";
         return result;
     }
     // Read as it stands, the file must not have changed under the read (a

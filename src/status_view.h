@@ -4,7 +4,8 @@
 // One line a package, sorted by origin:
 //   S ORIGIN NAME-VERSION (index has VERSION)
 // S is "<" (the index is newer), "=" (the same), ">" (the installed package is
-// newer) or "?" (the index has no port for it, and the line ends "(not in the
+// newer) or "?" (the index has no port for it: none at its origin, or none
+// of its name where several share the origin; the line ends "(not in the
 // index)"); the origin and name columns are padded to line up. With --json,
 // one object a package: name, installed_version, origin, index_version (null
 // for "?") and status.

@@ -477,222 +477,219 @@ TEST_P(troubled_database_test, is_reported_on_one_line_and_changes_nothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(databases, troubled_database_test,
-                         testing::Combine(testing::
-                                              Values(
-                                                  trouble_case{"zero_bytes",
-                                                               [](const fs::path& db) {
-                                                                   fixture::write_file(db, "");
-                                                                   return keeper();
-                                                               },
-                                                               "no such table: packages"},
-                                                  trouble_case{"random_bytes",
-                                                               [](const fs::path& db) {
-                                                                   fixture::write_file(
-                                                                       db, random_bytes(65536, 7));
-                                                                   return keeper();
-                                                               },
-                                                               "file is not a database"},
-                                                  trouble_case{"sqlite_header_then_garbage",
-                                                               [](const fs::path& db) {
-                                                                   fixture::write_file(
-                                                                       db,
-                                                                       "SQLite format 3\0"s +
-                                                                           std::string(8192, 'x'));
-                                                                   return keeper();
-                                                               },
-                                                               "file is not a database"},
-                                                  trouble_case{
-                                                      "a_truncated_copy",
-                                                      [](const fs::path& db) {
-                                                          std::string inserts =
-                                                              fixture::read_source_file(
-                                                                  "tests/data/installed.sql");
-                                                          for (int i = 0; i < 400; ++i) {
-                                                              inserts += fixture::package_insert(
-                                                                  "filler" + std::to_string(i),
-                                                                  "1.0");
-                                                          }
-                                                          fixture::make_package_db(db, inserts);
-                                                          // One file to cut in half.
-                                                          fixture::run_sql(
-                                                              db, "PRAGMA journal_mode = DELETE;");
-                                                          const std::string whole =
-                                                              fixture::read_file(db);
-                                                          fixture::write_file(
-                                                              db,
-                                                              whole.substr(0, whole.size() / 2));
-                                                          return keeper();
-                                                      },
-                                                      "database disk image is malformed"},
-                                                  trouble_case{"no_packages_table",
-                                                               [](const fs::path& db) {
-                                                                   rollback_journal_db(
-                                                                       db,
-                                                                       "CREATE TABLE pkgs (name "
-                                                                       "TEXT, version TEXT);");
-                                                                   return keeper();
-                                                               },
-                                                               "no such table: packages"},
-                                                  trouble_case{"packages_without_version",
-                                                               [](const fs::path& db) {
-                                                                   rollback_journal_db(
-                                                                       db,
-                                                                       "CREATE TABLE packages "
-                                                                       "(name TEXT, origin TEXT);"
-                                                                       "INSERT INTO packages "
-                                                                       "VALUES ('zsh', 'x');");
-                                                                   return keeper();
-                                                               },
-                                                               "no such column: version"},
-                                                  trouble_case{"a_directory",
-                                                               [](const fs::path& db) {
-                                                                   fs::create_directory(db);
-                                                                   return keeper();
-                                                               },
-                                                               "not a regular file"},
-                                                  trouble_case{"a_fifo",
-                                                               [](const fs::path& db) {
-                                                                   EXPECT_EQ(
-                                                                       mkfifo(db.c_str(), 0644), 0);
-                                                                   return keeper();
-                                                               },
-                                                               "not a regular file"},
-                                                  trouble_case{
-                                                      "a_view_that_never_ends",
-                                                      [](const fs::path& db) {
-                                                          // Not a row, ever: only the clock stops
-                                                          // it.
-                                                          rollback_journal_db(
-                                                              db,
-                                                              "CREATE VIEW packages AS WITH "
-                                                              "RECURSIVE n(i) AS (SELECT 1 "
-                                                              "UNION ALL SELECT i + 1 FROM n) "
-                                                              "SELECT 'zsh' AS name, "
-                                                              "'1' AS version FROM n WHERE i = 0;");
-                                                          return keeper();
-                                                      },
-                                                      "reading the packages table took too long"},
-                                                  trouble_case{
-                                                      "a_view_of_endless_rows",
-                                                      [](const fs::path& db) {
-                                                          rollback_journal_db(
-                                                              db, "CREATE VIEW packages AS WITH "
-                                                                  "RECURSIVE n(i) AS (SELECT 1 "
-                                                                  "UNION ALL SELECT i + 1 FROM n) "
-                                                                  "SELECT 'zsh' || i AS name, "
-                                                                  "'1' AS version FROM n;");
-                                                          return keeper();
-                                                      }},
-                                                  trouble_case{"a_wal_without_its_shm",
-                                                               [](const fs::path& db) {
-                                                                   fixture::make_package_db(
-                                                                       db, fixture::package_insert(
-                                                                               "zsh", "5.9_4"));
-                                                                   leave_in_wal(
-                                                                       db, "UPDATE packages SET "
-                                                                           "version = '5.9_9';");
-                                                                   fs::remove(db.string() + "-shm");
-                                                                   return keeper();
-                                                               }},
-                                                  trouble_case{"a_fifo_at_the_wal",
-                                                               [](const fs::path& db) {
-                                                                   fixture::make_package_db(
-                                                                       db,
-                                                                       fixture::read_source_file(
-                                                                           "tests/data/"
-                                                                           "installed.sql"));
-                                                                   EXPECT_EQ(
-                                                                       mkfifo((db.string() + "-wal")
-                                                                                  .c_str(),
-                                                                              0644),
-                                                                       0);
-                                                                   return keeper();
-                                                               },
-                                                               "@-wal is not a regular file"},
-                                                  trouble_case{"a_fifo_at_the_shm",
-                                                               [](const fs::path& db) {
-                                                                   fixture::make_package_db(
-                                                                       db,
-                                                                       fixture::read_source_file(
-                                                                           "tests/data/"
-                                                                           "installed.sql"));
-                                                                   leave_in_wal(
-                                                                       db, "UPDATE packages SET "
-                                                                           "version = '5.9_9';");
-                                                                   fs::remove(db.string() + "-shm");
-                                                                   EXPECT_EQ(
-                                                                       mkfifo((db.string() + "-shm")
-                                                                                  .c_str(),
-                                                                              0644),
-                                                                       0);
-                                                                   return keeper();
-                                                               },
-                                                               "@-shm is not a regular file"},
-                                                  trouble_case{"a_fifo_at_the_journal",
-                                                               [](const fs::path& db) {
-                                                                   sample_rollback_db(db);
-                                                                   EXPECT_EQ(mkfifo((db.string() +
-                                                                                     "-journal")
-                                                                                        .c_str(),
-                                                                                    0644),
-                                                                             0);
-                                                                   return keeper();
-                                                               },
-                                                               "@-journal is not a regular file"},
-                                                  trouble_case{"mode_0600_read_by_another_user",
-                                                               [](const fs::path& db) {
-                                                                   sample_rollback_db(db);
-                                                                   fs::permissions(
-                                                                       db,
-                                                                       fs::perms::owner_read |
-                                                                           fs::perms::owner_write);
-                                                                   return keeper();
-                                                               },
-                                                               "Permission denied", "nobody"},
-                                                  trouble_case{"locked_by_a_writer",
-                                                               [](const fs::path& db) {
-                                                                   sample_rollback_db(db);
-                                                                   auto holder = std::make_shared<
-                                                                       lock_holder>(db);
-                                                                   EXPECT_TRUE(holder->locked());
-                                                                   return keeper(holder);
-                                                               },
-                                                               "database is locked", "", true},
-                                                  trouble_case{"a_hot_journal",
-                                                               [](const fs::path& db) {
-                                                                   sample_rollback_db(db);
-                                                                   crash_a_writer_mid_transaction(
-                                                                       db);
-                                                                   EXPECT_TRUE(fs::exists(
-                                                                       db.string() + "-journal"));
-                                                                   EXPECT_EQ(
-                                                                       version_in_the_file_alone(
-                                                                           db),
-                                                                       "UNCOMMITTED")
-                                                                       << "the writer's change "
-                                                                          "should have reached the "
-                                                                          "file";
-                                                                   fixture::open_to_all(
-                                                                       db.parent_path());
-                                                                   return keeper();
-                                                               },
-                                                               "an interrupted write left a "
-                                                               "journal that only a writer can "
-                                                               "roll back"},
-                                                  trouble_case{
-                                                      "a_hot_journal_read_by_another_user",
-                                                      [](const fs::path& db) {
-                                                          sample_rollback_db(db);
-                                                          crash_a_writer_mid_transaction(db);
-                                                          EXPECT_TRUE(
-                                                              fs::exists(db.string() + "-journal"));
-                                                          fixture::open_to_all(db.parent_path());
-                                                          return keeper();
-                                                      },
-                                                      "an interrupted write left a journal that "
-                                                      "only a writer can roll back",
-                                                      "nobody"}),
-                                          testing::Values("", "--outdated")),
+                         testing::
+                             Combine(testing::
+                                         Values(trouble_case{"zero_bytes",
+                                                             [](const fs::path& db) {
+                                                                 fixture::write_file(db, "");
+                                                                 return keeper();
+                                                             },
+                                                             "no such table: packages"},
+                                                trouble_case{"random_bytes",
+                                                             [](const fs::path& db) {
+                                                                 fixture::write_file(
+                                                                     db, random_bytes(65536, 7));
+                                                                 return keeper();
+                                                             },
+                                                             "file is not a database"},
+                                                trouble_case{"sqlite_header_then_garbage",
+                                                             [](const fs::path& db) {
+                                                                 fixture::write_file(
+                                                                     db,
+                                                                     "SQLite format 3\0"s +
+                                                                         std::string(8192, 'x'));
+                                                                 return keeper();
+                                                             },
+                                                             "file is not a database"},
+                                                trouble_case{
+                                                    "a_truncated_copy",
+                                                    [](const fs::path& db) {
+                                                        std::string inserts =
+                                                            fixture::read_source_file(
+                                                                "tests/data/installed.sql");
+                                                        for (int i = 0; i < 400; ++i) {
+                                                            inserts += fixture::package_insert(
+                                                                "filler" + std::to_string(i),
+                                                                "1.0");
+                                                        }
+                                                        fixture::make_package_db(db, inserts);
+                                                        // One file to cut in half.
+                                                        fixture::run_sql(
+                                                            db, "PRAGMA journal_mode = DELETE;");
+                                                        const std::string whole =
+                                                            fixture::read_file(db);
+                                                        fixture::write_file(
+                                                            db, whole.substr(0, whole.size() / 2));
+                                                        return keeper();
+                                                    },
+                                                    "database disk image is malformed"},
+                                                trouble_case{"no_packages_table",
+                                                             [](const fs::path& db) {
+                                                                 rollback_journal_db(
+                                                                     db, "CREATE TABLE pkgs (name "
+                                                                         "TEXT, version TEXT);");
+                                                                 return keeper();
+                                                             },
+                                                             "no such table: packages"},
+                                                trouble_case{"packages_without_version",
+                                                             [](const fs::path& db) {
+                                                                 rollback_journal_db(
+                                                                     db, "CREATE TABLE packages "
+                                                                         "(name TEXT, origin TEXT);"
+                                                                         "INSERT INTO packages "
+                                                                         "VALUES ('zsh', 'x');");
+                                                                 return keeper();
+                                                             },
+                                                             "no such column: version"},
+                                                trouble_case{"a_directory",
+                                                             [](const fs::path& db) {
+                                                                 fs::create_directory(db);
+                                                                 return keeper();
+                                                             },
+                                                             "not a regular file"},
+                                                trouble_case{"a_fifo",
+                                                             [](const fs::path& db) {
+                                                                 EXPECT_EQ(mkfifo(db.c_str(), 0644),
+                                                                           0);
+                                                                 return keeper();
+                                                             },
+                                                             "not a regular file"},
+                                                trouble_case{
+                                                    "a_view_that_never_ends",
+                                                    [](const fs::path& db) {
+                                                        // Not a row, ever: only the clock stops
+                                                        // it.
+                                                        rollback_journal_db(
+                                                            db,
+                                                            "CREATE VIEW packages AS WITH "
+                                                            "RECURSIVE n(i) AS (SELECT 1 "
+                                                            "UNION ALL SELECT i + 1 FROM n) "
+                                                            "SELECT 'zsh' AS name, "
+                                                            "'1' AS version FROM n WHERE i = 0;");
+                                                        return keeper();
+                                                    },
+                                                    "reading the packages table took too long"},
+                                                trouble_case{
+                                                    "a_view_of_endless_rows",
+                                                    [](const fs::path& db) {
+                                                        rollback_journal_db(
+                                                            db, "CREATE VIEW packages AS WITH "
+                                                                "RECURSIVE n(i) AS (SELECT 1 "
+                                                                "UNION ALL SELECT i + 1 FROM n) "
+                                                                "SELECT 'zsh' || i AS name, "
+                                                                "'1' AS version FROM n;");
+                                                        return keeper();
+                                                    }},
+                                                trouble_case{"a_wal_without_its_shm",
+                                                             [](const fs::path& db) {
+                                                                 fixture::make_package_db(
+                                                                     db, fixture::package_insert(
+                                                                             "zsh", "5.9_4"));
+                                                                 leave_in_wal(db,
+                                                                              "UPDATE packages SET "
+                                                                              "version = '5.9_9';");
+                                                                 fs::remove(db.string() + "-shm");
+                                                                 return keeper();
+                                                             },
+                                                             "@-wal without its -shm, which "
+                                                             "only a writer can make"},
+                                                trouble_case{"a_fifo_at_the_wal",
+                                                             [](const fs::path& db) {
+                                                                 fixture::make_package_db(
+                                                                     db, fixture::read_source_file(
+                                                                             "tests/data/"
+                                                                             "installed.sql"));
+                                                                 EXPECT_EQ(
+                                                                     mkfifo((db.string() + "-wal")
+                                                                                .c_str(),
+                                                                            0644),
+                                                                     0);
+                                                                 return keeper();
+                                                             },
+                                                             "@-wal is not a regular file"},
+                                                trouble_case{"a_fifo_at_the_shm",
+                                                             [](const fs::path& db) {
+                                                                 fixture::make_package_db(
+                                                                     db, fixture::read_source_file(
+                                                                             "tests/data/"
+                                                                             "installed.sql"));
+                                                                 leave_in_wal(db,
+                                                                              "UPDATE packages SET "
+                                                                              "version = '5.9_9';");
+                                                                 fs::remove(db.string() + "-shm");
+                                                                 EXPECT_EQ(
+                                                                     mkfifo((db.string() + "-shm")
+                                                                                .c_str(),
+                                                                            0644),
+                                                                     0);
+                                                                 return keeper();
+                                                             },
+                                                             "@-shm is not a regular file"},
+                                                trouble_case{
+                                                    "a_fifo_at_the_journal",
+                                                    [](const fs::path& db) {
+                                                        sample_rollback_db(db);
+                                                        EXPECT_EQ(
+                                                            mkfifo(
+                                                                (db.string() + "-journal").c_str(),
+                                                                0644),
+                                                            0);
+                                                        return keeper();
+                                                    },
+                                                    "@-journal is not a regular file"},
+                                                trouble_case{"mode_0600_read_by_another_user",
+                                                             [](const fs::path& db) {
+                                                                 sample_rollback_db(db);
+                                                                 fs::permissions(
+                                                                     db,
+                                                                     fs::perms::owner_read |
+                                                                         fs::perms::owner_write);
+                                                                 return keeper();
+                                                             },
+                                                             "Permission denied", "nobody"},
+                                                trouble_case{"locked_by_a_writer",
+                                                             [](const fs::path& db) {
+                                                                 sample_rollback_db(db);
+                                                                 auto holder =
+                                                                     std::make_shared<lock_holder>(
+                                                                         db);
+                                                                 EXPECT_TRUE(holder->locked());
+                                                                 return keeper(holder);
+                                                             },
+                                                             "database is locked", "", true},
+                                                trouble_case{"a_hot_journal",
+                                                             [](const fs::path& db) {
+                                                                 sample_rollback_db(db);
+                                                                 crash_a_writer_mid_transaction(db);
+                                                                 EXPECT_TRUE(fs::exists(
+                                                                     db.string() + "-journal"));
+                                                                 EXPECT_EQ(
+                                                                     version_in_the_file_alone(db),
+                                                                     "UNCOMMITTED")
+                                                                     << "the writer's change "
+                                                                        "should have reached the "
+                                                                        "file";
+                                                                 fixture::open_to_all(
+                                                                     db.parent_path());
+                                                                 return keeper();
+                                                             },
+                                                             "an interrupted write left a "
+                                                             "journal that only a writer can "
+                                                             "roll back"},
+                                                trouble_case{
+                                                    "a_hot_journal_read_by_another_user",
+                                                    [](const fs::path& db) {
+                                                        sample_rollback_db(db);
+                                                        crash_a_writer_mid_transaction(db);
+                                                        EXPECT_TRUE(
+                                                            fs::exists(db.string() + "-journal"));
+                                                        fixture::open_to_all(db.parent_path());
+                                                        return keeper();
+                                                    },
+                                                    "an interrupted write left a journal that "
+                                                    "only a writer can roll back",
+                                                    "nobody"}),
+                                     testing::Values("", "--outdated")),
                          [](const testing::TestParamInfo<troubled_database_test::ParamType>& info) {
                              return std::string(std::get<0>(info.param).label) +
                                     (*std::get<1>(info.param) == '\0' ? "_plain" : "_outdated");

@@ -669,6 +669,30 @@ TEST(package_db_freshness, unchanged_files_are_looked_at_each_recheck_and_not_re
     }
 }
 
+// A commit that changes none of the markers (a WAL writer that came and went
+// between two looks, on a file system whose clock is too coarse to date it)
+// still shows once timing.trust has passed since the table was read: the
+// files are said to be as they were, the data says otherwise.
+TEST(package_db_freshness, a_commit_the_markers_miss_shows_once_the_trust_is_spent) {
+    const fixture::temp_dir dir;
+    const fs::path db = dir / "local.sqlite";
+    make_db(db, "WAL", "INSERT INTO packages VALUES ('zsh', 'shells/zsh', '1');");
+    manual_clock clock;
+    file_looks looks;
+    looks.shown = inspect_db_files(db.string());
+    const package_db_timing timing = timing_on(clock, &looks);
+    package_db database(db.string(), timing);
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), "1");
+    fixture::run_sql(db, "UPDATE packages SET version = '2';");
+    const time_point read = clock.now;
+    for (clock.now += timing.recheck; clock.now - read < timing.trust;
+         clock.now += timing.recheck) {
+        ASSERT_EQ(database.lookup_installed_version("zsh"sv), "1")
+            << "read again " << (clock.now - read).count() << " ns after";
+    }
+    EXPECT_EQ(database.lookup_installed_version("zsh"sv), "2");
+}
+
 // A read that fails for want of a lock is tried again after timing.retry
 // though the files look the same. A database that is broken is tried again
 // only when its files change, however long that takes. Either way the
