@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -120,7 +121,7 @@ public:
     }
     read_counter(const read_counter&) = delete;
     read_counter& operator=(const read_counter&) = delete;
-    [[nodiscard]] int reads() const { return opens; }
+    [[nodiscard]] static int reads() { return opens; }
 
 private:
     using open_call = int (*)(const char*, int, int);
@@ -935,7 +936,10 @@ TEST(package_db_writers, lookups_during_a_storm_of_commits_see_committed_version
             }
             writer_done = n == 0;
             // The writer tells of a commit after making it: one may be seen first.
-            const int version = answer ? std::atoi(answer->c_str()) : -1;
+            int version = -1;
+            if (answer) {
+                std::from_chars(answer->data(), answer->data() + answer->size(), version);
+            }
             if (!answer || *answer != std::to_string(version) || version < highest ||
                 version > committed + 1) {
                 if (wrong.size() < 5) {
