@@ -15,11 +15,9 @@
 
 installed_packages::installed_packages(std::vector<installed_package> rows, bool has_origins)
     : rows_(std::move(rows)), has_origins_(has_origins) {
+    by_name_.reserve(rows_.size());
     for (const installed_package& row : rows_) {
         by_name_.try_emplace(row.name, &row); // the first row of a name stands
-        if (row.origin) {
-            by_origin_[*row.origin].push_back(&row);
-        }
     }
 }
 
@@ -30,6 +28,15 @@ const installed_package* installed_packages::find_name(std::string_view name) co
 
 std::span<const installed_package* const>
 installed_packages::at_origin(std::string_view origin) const {
+    // Only the long options ask by origin: the index is made when first asked.
+    if (!by_origin_made_) {
+        by_origin_made_ = true;
+        for (const installed_package& row : rows_) {
+            if (row.origin) {
+                by_origin_[*row.origin].push_back(&row);
+            }
+        }
+    }
     const auto found = by_origin_.find(origin);
     if (found == by_origin_.end()) {
         return {};
@@ -143,19 +150,23 @@ std::string sqlite_failure(sqlite3* db, int code, const progress_guard& guard) {
 
 // Reads every row through an open connection; false with reason set when
 // the read failed.
-bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_package>& rows,
-               bool& has_origins, std::string& reason, bool& locked) {
+bool read_rows(sqlite3* db, const progress_guard& guard, bool origins,
+               std::vector<installed_package>& rows, bool& has_origins, std::string& reason,
+               bool& locked) {
     // One pass over the table: a few pages of cache, reused, serve it as
     // well as the default 2 MiB, which would only cost page faults to fill.
     sqlite3_exec(db, "PRAGMA cache_size = 16", nullptr, nullptr, nullptr);
     sqlite3_limit(db, SQLITE_LIMIT_LENGTH, longest_value);
     std::size_t text = 0;
     sqlite3_stmt* raw = nullptr;
-    has_origins = true;
-    int code =
-        sqlite3_prepare_v2(db, "SELECT name, origin, version FROM packages", -1, &raw, nullptr);
-    if (code == SQLITE_ERROR && sqlite3_prepare_v2(db, "SELECT name, NULL, version FROM packages",
-                                                   -1, &raw, nullptr) == SQLITE_OK) {
+    has_origins = origins;
+    int code = sqlite3_prepare_v2(db,
+                                  origins ? "SELECT name, origin, version FROM packages"
+                                          : "SELECT name, NULL, version FROM packages",
+                                  -1, &raw, nullptr);
+    if (origins && code == SQLITE_ERROR &&
+        sqlite3_prepare_v2(db, "SELECT name, NULL, version FROM packages", -1, &raw, nullptr) ==
+            SQLITE_OK) {
         has_origins = false; // a table from before origins were kept
         code = SQLITE_OK;
     }
@@ -165,6 +176,7 @@ bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_p
         reason = sqlite_failure(db, code, guard);
         return false;
     }
+    rows.reserve(4096);
     int stepped = SQLITE_ROW;
     while ((stepped = sqlite3_step(query.get())) == SQLITE_ROW) {
         if (rows.size() == most_packages || text > most_text) {
@@ -181,7 +193,8 @@ bool read_rows(sqlite3* db, const progress_guard& guard, std::vector<installed_p
                         has_origins ? text_column(query.get(), 1) : std::nullopt,
                         text_column(query.get(), 2)});
         const installed_package& row = rows.back();
-        text += row.name.size() + row.origin.value_or("").size() + row.version.value_or("").size();
+        text += row.name.size() + (row.origin ? row.origin->size() : 0) +
+                (row.version ? row.version->size() : 0);
     }
     if (stepped != SQLITE_DONE) {
         locked = (stepped & 0xFF) == SQLITE_BUSY;
@@ -295,7 +308,8 @@ table_read read_once(const std::string& path, const read_limits& limits) {
     std::vector<installed_package> rows;
     bool has_origins = false;
     try {
-        if (!read_rows(db.get(), guard, rows, has_origins, result.failure, result.locked)) {
+        if (!read_rows(db.get(), guard, limits.origins, rows, has_origins, result.failure,
+                       result.locked)) {
             return result;
         }
     } catch (const std::bad_alloc&) {

@@ -63,9 +63,10 @@ private:
     bool has_origins_ = false;
     std::unordered_map<std::string_view, const installed_package*, string_hash, std::equal_to<>>
         by_name_;
-    std::unordered_map<std::string_view, std::vector<const installed_package*>, string_hash,
-                       std::equal_to<>>
+    mutable std::unordered_map<std::string_view, std::vector<const installed_package*>, string_hash,
+                               std::equal_to<>>
         by_origin_;
+    mutable bool by_origin_made_ = false;
 };
 
 // How one read may spend its time.
@@ -78,6 +79,10 @@ struct read_limits {
     // How long one attempt may run: a view that never ends, or rows that
     // cost too much, are cut off here.
     std::chrono::steady_clock::duration time_limit = std::chrono::seconds(1);
+    // Whether origins are read too: only what matches ports by origin needs
+    // them, and leaving them out makes the table cheaper to read. Without
+    // them the table answers as one without origins.
+    bool origins = true;
     clock_function now = std::chrono::steady_clock::now;
 };
 
