@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "lock_holder.h"
 #include "runner.h"
 
 using namespace std::string_literals;
@@ -335,59 +336,6 @@ std::string version_in_the_file_alone(const fs::path& db) {
     return version;
 }
 
-// Another process holding the lock bytes of a database, as a writer in the
-// middle of a commit does, without changing any of its files.
-class lock_holder {
-public:
-    explicit lock_holder(const fs::path& db) {
-        // Close-on-exec: a command started meanwhile must not keep the
-        // release end open, and the lock with it.
-        int ready[2];
-        if (pipe2(ready, O_CLOEXEC) != 0 || pipe2(release_, O_CLOEXEC) != 0) {
-            return;
-        }
-        child_ = fork();
-        if (child_ == 0) {
-            close(release_[1]); // the parent's end: closing it releases the lock
-            // SQLite's lock bytes: the pending byte, the reserved byte and
-            // the shared range, from 1 GiB on.
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            lock.l_start = 0x40000000;
-            lock.l_len = 512;
-            const int fd = ::open(db.c_str(), O_RDWR);
-            const char done = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
-            char go = 0;
-            if (write(ready[1], &done, 1) != 1 || read(release_[0], &go, 1) < 0) {
-                _exit(1);
-            }
-            _exit(0);
-        }
-        close(ready[1]);
-        close(release_[0]);
-        char done = 0;
-        locked_ = read(ready[0], &done, 1) == 1 && done == 'y';
-        close(ready[0]);
-    }
-    ~lock_holder() { release(); }
-    lock_holder(const lock_holder&) = delete;
-    lock_holder& operator=(const lock_holder&) = delete;
-    [[nodiscard]] bool locked() const { return locked_; }
-    void release() {
-        if (child_ > 0) {
-            close(release_[1]);
-            waitpid(child_, nullptr, 0);
-            child_ = -1;
-        }
-    }
-
-private:
-    int release_[2] = {-1, -1};
-    pid_t child_ = -1;
-    bool locked_ = false;
-};
-
 // The sample database in rollback-journal mode.
 void sample_rollback_db(const fs::path& db) {
     fixture::make_package_db(db, fixture::read_source_file("tests/data/installed.sql"));
@@ -650,9 +598,8 @@ INSTANTIATE_TEST_SUITE_P(databases, troubled_database_test,
                                                 trouble_case{"locked_by_a_writer",
                                                              [](const fs::path& db) {
                                                                  sample_rollback_db(db);
-                                                                 auto holder =
-                                                                     std::make_shared<lock_holder>(
-                                                                         db);
+                                                                 auto holder = std::make_shared<
+                                                                     fixture::lock_holder>(db);
                                                                  EXPECT_TRUE(holder->locked());
                                                                  return keeper(holder);
                                                              },
@@ -929,7 +876,7 @@ TEST(package_database, a_writer_that_lets_go_within_the_wait_is_waited_for) {
     const fs::path db = system.pkg() / "local.sqlite";
     fs::remove(db);
     sample_rollback_db(db);
-    lock_holder holder(db);
+    fixture::lock_holder holder(db);
     ASSERT_TRUE(holder.locked());
     fixture::run_setup setup = system.setup();
     setup.timeout = std::chrono::seconds(30);

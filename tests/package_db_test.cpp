@@ -28,6 +28,7 @@
 
 #include "db_files.h"
 #include "fixtures.h"
+#include "lock_holder.h"
 #include "package_db.h"
 #include "package_table.h"
 #include "readonly_vfs.h"
@@ -203,63 +204,6 @@ child_outcome run_in_child(const std::function<std::string()>& body, bool as_nob
     waitpid(child, &outcome.status, 0);
     return outcome;
 }
-
-// Another process holding the lock bytes of a database, as a writer in the
-// middle of a commit does, without changing any of its files: until it is
-// released, or for as long as it was told.
-class lock_holder {
-public:
-    explicit lock_holder(const fs::path& db, std::chrono::milliseconds hold_for = 0ms) {
-        int ready[2];
-        if (pipe(ready) != 0 || pipe(release_) != 0) {
-            return;
-        }
-        child_ = fork();
-        if (child_ == 0) {
-            close(release_[1]); // the parent's end: closing it releases the lock
-            // SQLite's lock bytes: the pending byte, the reserved byte and
-            // the shared range, from 1 GiB on.
-            struct flock lock {};
-            lock.l_type = F_WRLCK;
-            lock.l_whence = SEEK_SET;
-            lock.l_start = 0x40000000;
-            lock.l_len = 512;
-            const int fd = ::open(db.c_str(), O_RDWR);
-            const char done = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
-            if (write(ready[1], &done, 1) != 1) {
-                _exit(1);
-            }
-            if (hold_for > 0ms) {
-                const timespec pause{0, std::chrono::nanoseconds(hold_for).count()};
-                nanosleep(&pause, nullptr);
-                _exit(0);
-            }
-            char go = 0;
-            _exit(read(release_[0], &go, 1) < 0 ? 1 : 0);
-        }
-        close(ready[1]);
-        close(release_[0]);
-        char done = 0;
-        locked_ = read(ready[0], &done, 1) == 1 && done == 'y';
-        close(ready[0]);
-    }
-    ~lock_holder() { release(); }
-    lock_holder(const lock_holder&) = delete;
-    lock_holder& operator=(const lock_holder&) = delete;
-    [[nodiscard]] bool locked() const { return locked_; }
-    void release() {
-        if (child_ > 0) {
-            close(release_[1]);
-            waitpid(child_, nullptr, 0);
-            child_ = -1;
-        }
-    }
-
-private:
-    int release_[2] = {-1, -1};
-    pid_t child_ = -1;
-    bool locked_ = false;
-};
 
 // Everything stat says of each file in a folder, the folder included, by name.
 using folder_listing = std::map<std::string, std::string>;
@@ -703,7 +647,7 @@ TEST(package_db_freshness, a_locked_database_is_retried_and_a_broken_one_waits_f
     const fs::path db = dir / "local.sqlite";
     make_db(db, "DELETE", "INSERT INTO packages VALUES ('zsh', 'shells/zsh', '5.9');");
     {
-        lock_holder holder(db);
+        fixture::lock_holder holder(db);
         ASSERT_TRUE(holder.locked());
         read_limits at_once;
         at_once.lock_wait = 0ms;
@@ -759,7 +703,7 @@ TEST(package_db_freshness, a_read_waits_out_a_writer_within_the_lock_wait) {
     const fixture::temp_dir dir;
     const fs::path db = dir / "local.sqlite";
     make_db(db, "DELETE", "INSERT INTO packages VALUES ('zsh', 'shells/zsh', '5.9');");
-    lock_holder holder(db, 30ms);
+    fixture::lock_holder holder(db, 30ms);
     ASSERT_TRUE(holder.locked());
     read_limits patient;
     patient.lock_wait = 5000ms;
