@@ -47,8 +47,7 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
     line_reader reader(index_fd);
     port_entry entry;
     const bool name_only = searches_name_only(options);
-    const bool needs_origin =
-        options.only_installed || options.only_outdated || options.json_output;
+    const bool needs_origin = matches_by_origin(options);
     // A parse needs the end of every field; a search of the name, where most
     // lines are passed over, only the first field's end, unless every name
     // holds the term (the empty term) and every line is parsed.

@@ -154,7 +154,7 @@ int search(const command_line& parsed, const char* search_term) {
     if (db_required) {
         timing.limits.lock_wait = db_lock_wait;
     }
-    timing.limits.origins = db_required || options.json_output;
+    timing.limits.origins = matches_by_origin(options);
     package_db database(db_path, timing, [&db_path](const std::string& reason) {
         std::fprintf(stderr, "vandrel: %s: %s; installed ports are not marked\n", db_path.c_str(),
                      reason.c_str());

@@ -1,5 +1,7 @@
 #include "package_db.h"
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 package_db::package_db(std::string path, package_db_timing timing, db_trouble_report report)
@@ -67,7 +69,7 @@ const installed_packages* package_db::packages() {
 std::optional<std::string> package_db::require() {
     read(timing_.now());
     if (missing_) {
-        return std::string("No such file or directory");
+        return std::string(std::strerror(ENOENT));
     }
     if (!table_) {
         return failure_;

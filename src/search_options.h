@@ -20,3 +20,10 @@ struct search_options {
     bool show_long_options = false;  // --help: the long options after the help text
     bool show_version = false;       // -v, --version
 };
+
+// Whether the search matches ports to installed packages by origin: what
+// --installed, --outdated and --json show, and all that --status does.
+inline bool matches_by_origin(const search_options& options) {
+    return options.only_installed || options.only_outdated || options.json_output ||
+           options.show_status;
+}

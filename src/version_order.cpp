@@ -204,8 +204,3 @@ std::weak_ordering compare_versions(std::string_view a, std::string_view b) {
     }
     return compare_numbers(parts_a.revision, parts_b.revision);
 }
-
-bool is_outdated(const std::optional<std::string>& installed,
-                 const std::optional<std::string_view>& available) {
-    return installed && available && std::is_lt(compare_versions(*installed, *available));
-}

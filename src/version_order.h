@@ -27,15 +27,8 @@
 #pragma once
 
 #include <compare>
-#include <optional>
-#include <string>
 #include <string_view>
 
 // How version a compares with version b. Different spellings of one version
 // (1.2 and 1.2.0) are equivalent.
 std::weak_ordering compare_versions(std::string_view a, std::string_view b);
-
-// Whether the installed version is older than the one available: false when
-// either is absent (not installed, or an index line without a version).
-bool is_outdated(const std::optional<std::string>& installed,
-                 const std::optional<std::string_view>& available);
