@@ -16,7 +16,6 @@
 #include "index_scan.h"
 #include "port_entry.h"
 #include "searched_fields.h"
-#include "split_line.h"
 #include "text_search.h"
 
 namespace {
@@ -55,28 +54,27 @@ const std::string& sample_text() {
     return text;
 }
 
-// What the reader and the scan do with the bytes of one read: find the
-// delimiters, take each line with those a parse needs, split an entry from it
-// and reset it after; after_split sees each entry.
+// What the reader and the scan do with the bytes of one read: find each
+// line's end, split an entry from the line and reset it after; after_split
+// sees each entry.
 template <typename AfterSplit>
-void split_text(const std::string& text, std::vector<std::uint64_t>& masks, port_entry& entry,
-                AfterSplit after_split) {
-    best_delimiter_finder().find(text.data(), text.size(), masks.data());
-    delimited_line line;
-    for (std::size_t begin = 0; begin < text.size(); begin += line.text.size() + 1) {
-        take_line(text.data(), masks.data(), begin, text.size(), parsed_delimiters, true, line);
-        parse_index_line(entry, line);
+void split_text(const std::string& text, port_entry& entry, AfterSplit after_split) {
+    const char* const end = text.data() + text.size();
+    for (const char* begin = text.data(); begin < end;) {
+        const char* const line_end = find_line_end(begin, end);
+        parse_index_line(entry,
+                         std::string_view(begin, static_cast<std::size_t>(line_end - begin)));
         after_split(entry);
         port_entry_reset(entry);
+        begin = line_end + 1;
     }
 }
 
 void split_lines(benchmark::State& state) {
     const std::string& text = sample_text();
-    std::vector<std::uint64_t> masks(delimiter_masks_for(text.size()));
     port_entry entry;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
-        split_text(text, masks, entry, [](port_entry& e) { benchmark::DoNotOptimize(e); });
+        split_text(text, entry, [](port_entry& e) { benchmark::DoNotOptimize(e); });
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(sample_lines().size()));
@@ -88,11 +86,10 @@ BENCHMARK(split_lines);
 // is the cheapest form of copying.
 void split_lines_and_copy_fields(benchmark::State& state) {
     const std::string& text = sample_text();
-    std::vector<std::uint64_t> masks(delimiter_masks_for(text.size()));
     port_entry entry;
     std::array<std::string, 11> copies;
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
-        split_text(text, masks, entry, [&copies](const port_entry& e) {
+        split_text(text, entry, [&copies](const port_entry& e) {
             const std::optional<std::string_view> fields[] = {
                 e.full_name,  e.name,       e.version,    e.path,          e.prefix,     e.comment,
                 e.descr_file, e.maintainer, e.categories, e.build_depends, e.run_depends};
@@ -109,23 +106,47 @@ void split_lines_and_copy_fields(benchmark::State& state) {
 }
 BENCHMARK(split_lines_and_copy_fields);
 
-// Finding the delimiters alone, with one finder.
-void find_delimiters(benchmark::State& state, delimiter_finder finder) {
+// Walking the sample index by one form for every field end, or for every
+// line end alone.
+void find_field_ends(benchmark::State& state, delimiter_search search) {
     const std::string& text = sample_text();
-    std::vector<std::uint64_t> masks(delimiter_masks_for(text.size()));
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
-        finder.find(text.data(), text.size(), masks.data());
-        benchmark::DoNotOptimize(masks.data());
+        benchmark::DoNotOptimize(search.field_ends(text.data(), text.data() + text.size()));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 
-// One benchmark for each finder this processor runs, under the finder's name.
-const bool finders_registered = [] {
-    for (const delimiter_finder& finder : usable_delimiter_finders()) {
-        benchmark::RegisterBenchmark((std::string("find_delimiters/") + finder.name).c_str(),
-                                     find_delimiters, finder);
+void find_line_ends(benchmark::State& state, delimiter_search search) {
+    const std::string& text = sample_text();
+    const char* const end = text.data() + text.size();
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
+        for (const char* at = text.data(); at != end; ++at) {
+            at = search.line_end(at, end);
+            benchmark::DoNotOptimize(at);
+            if (at == end) {
+                break;
+            }
+        }
     }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+
+// The C library's memchr, for comparison with the line-end searches.
+const char* line_end_by_memchr(const char* begin, const char* end) noexcept {
+    const void* const found = std::memchr(begin, '\n', static_cast<std::size_t>(end - begin));
+    return found != nullptr ? static_cast<const char*>(found) : end;
+}
+
+// One benchmark for each form of the searches this build has, under its name.
+const bool searches_registered = [] {
+    for (const delimiter_search& search : delimiter_searches()) {
+        benchmark::RegisterBenchmark((std::string("field_ends/") + search.name).c_str(),
+                                     find_field_ends, search);
+        benchmark::RegisterBenchmark((std::string("line_ends/") + search.name).c_str(),
+                                     find_line_ends, search);
+    }
+    benchmark::RegisterBenchmark("line_ends/memchr", find_line_ends,
+                                 delimiter_search{"memchr", nullptr, line_end_by_memchr});
     return true;
 }();
 
@@ -133,7 +154,7 @@ void match_lines(benchmark::State& state, search_options options, const char* te
     const auto& lines = sample_lines();
     std::vector<port_entry> entries(lines.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        fixture::parse_line(entries[i], lines[i]);
+        parse_index_line(entries[i], lines[i]);
     }
     for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
         int found = 0;

@@ -1,200 +1,165 @@
-// Finding the bytes that can end an index field ("|", the newline, NUL) in a
-// run of bytes, 64 at a time, and walking them.
+// Finding the bytes that end what the index is made of, 64 bytes at a time: a
+// field ends at "|" (or at a NUL, which ends what is split of a line), a line
+// at its newline.
 //
-// A finder gives each block of 64 bytes one mask: bit j of masks[i] is set
-// when byte 64 * i + j is one of them. A last, partial block reads as if NULs
-// filled it, so that nothing past the run is read. One more mask, with every
-// bit set, follows the last: whoever walks the masks meets it before their
-// end, so the walk needs no bounds check of its own.
+// A block of 64 bytes gives one mask, bit i set when byte i is one of the
+// bytes looked for; a walk hands out their places in order from the masks.
+// Each form of the masks is portable, eight bytes at a time in a 64-bit word,
+// or a vector one where the processor always has vector instructions (SSE2 on
+// x86-64, NEON on little-endian 64-bit ARM), chosen when the program is built.
 #pragma once
 
-#include <algorithm>
-#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
-#include <string_view>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define VANDREL_VECTOR_MASKS "sse2"
+#elif defined(__ARM_NEON) && defined(__aarch64__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#include <arm_neon.h>
+#define VANDREL_VECTOR_MASKS "neon"
+#endif
 
 // The bytes one mask describes.
 inline constexpr std::size_t delimiter_block_size = 64;
 
-// How many masks a finder writes for so many bytes, the closing one included.
-constexpr std::size_t delimiter_masks_for(std::size_t size) noexcept {
-    return (size + delimiter_block_size - 1) / delimiter_block_size + 1;
+namespace delimiter_masks {
+
+// Eight bytes at a time: the high bit of each byte of zero_bytes(v) is set
+// exactly where that byte of v is 0, with no carry between bytes.
+constexpr std::uint64_t zero_bytes(std::uint64_t v) noexcept {
+    constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7FU;
+    return ~(((v & low7) + low7) | v | low7);
 }
 
-// One way to find the delimiters, named for failures and benchmarks. find
-// writes delimiter_masks_for(size) masks.
-struct delimiter_finder {
-    const char* name;
-    void (*find)(const char* bytes, std::size_t size, std::uint64_t* masks);
+struct in_words {
+    template <unsigned char... Bytes> static std::uint64_t mask(const char* block) noexcept {
+        constexpr std::uint64_t every_byte = 0x0101010101010101U;
+        std::uint64_t mask = 0;
+        for (unsigned word = 0; word < delimiter_block_size / 8; ++word) {
+            std::uint64_t v = 0;
+            std::memcpy(&v, block + std::size_t{8} * word, 8);
+            if constexpr (std::endian::native == std::endian::big) {
+                v = __builtin_bswap64(v); // byte 0 of the block in the low bits
+            }
+            const std::uint64_t hits = (zero_bytes(v ^ (Bytes * every_byte)) | ...);
+            // The eight high bits, gathered into the top byte in order.
+            mask |= (((hits >> 7U) * 0x0102040810204080U) >> 56U) << (8 * word);
+        }
+        return mask;
+    }
 };
 
-// Every finder this processor runs, slowest first: eight bytes at a time in a
-// 64-bit word, which runs everywhere; then SSE2, which every x86-64 processor
-// has, and AVX2 where it has it; NEON on 64-bit ARM.
-std::span<const delimiter_finder> usable_delimiter_finders() noexcept;
+#if defined(__SSE2__)
+struct in_vectors {
+    template <unsigned char... Bytes> static std::uint64_t mask(const char* block) noexcept {
+        std::uint64_t mask = 0;
+        for (unsigned part = 0; part < 4; ++part) {
+            // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the load's type
+            const __m128i chunk =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + std::size_t{16} * part));
+            __m128i hits = _mm_setzero_si128();
+            ((hits = _mm_or_si128(hits,
+                                  _mm_cmpeq_epi8(chunk, _mm_set1_epi8(static_cast<char>(Bytes))))),
+             ...);
+            mask |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(hits))}
+                    << (16 * part);
+        }
+        return mask;
+    }
+};
+#elif defined(VANDREL_VECTOR_MASKS)
+struct in_vectors {
+    template <unsigned char... Bytes> static std::uint64_t mask(const char* block) noexcept {
+        // Bit i of each half-vector byte, to add up into one mask bit per byte.
+        const uint8x16_t bit = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+        uint8x16_t parts[4];
+        for (unsigned part = 0; part < 4; ++part) {
+            // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): the load takes bytes
+            const uint8x16_t chunk =
+                vld1q_u8(reinterpret_cast<const std::uint8_t*>(block + std::size_t{16} * part));
+            uint8x16_t hits = vdupq_n_u8(0);
+            ((hits = vorrq_u8(hits, vceqq_u8(chunk, vdupq_n_u8(Bytes)))), ...);
+            parts[part] = vandq_u8(hits, bit);
+        }
+        uint8x16_t sum = vpaddq_u8(vpaddq_u8(parts[0], parts[1]), vpaddq_u8(parts[2], parts[3]));
+        sum = vpaddq_u8(sum, sum);
+        return vgetq_lane_u64(vreinterpretq_u64_u8(sum), 0);
+    }
+};
+#endif
 
-// The last and fastest of them, which the program uses.
-const delimiter_finder& best_delimiter_finder() noexcept;
+#if defined(VANDREL_VECTOR_MASKS)
+using best = in_vectors;
+#else
+using best = in_words;
+#endif
 
-// After bytes[unchanged, end) changed (more were read), brings masks, which
-// described bytes[0, unchanged), up to bytes[0, end). The block that held the
-// old end was looked at padded with NULs, so it is looked at again.
-void update_delimiter_masks(const char* bytes, std::size_t unchanged, std::size_t end,
-                            std::uint64_t* masks);
+} // namespace delimiter_masks
 
-// Walks a run of bytes and hands out, in order, every delimiter in it, from
-// the masks a finder made for it.
-class delimiter_cursor {
+// Walks [begin, end) and hands out, in order, every byte in it that is one of
+// Bytes, from the masks of Form. Reads nothing outside [begin, end): a last,
+// partial block is looked at in a copy.
+template <typename Form, unsigned char... Bytes> class delimiter_walk {
 public:
-    // bytes[begin, end) are walked; masks are a finder's for bytes[0, end),
-    // closing mask included.
-    delimiter_cursor(const char* bytes, const std::uint64_t* masks, std::size_t begin,
-                     std::size_t end) noexcept
-        : bytes_(bytes), masks_(masks), end_(end), block_(begin / delimiter_block_size),
-          position_(begin), mask_(mask_from(masks, begin)) {}
+    delimiter_walk(const char* begin, const char* end) noexcept
+        : block_(begin), end_(end), mask_(mask_at(begin)) {}
 
-    // A walk of nothing.
-    delimiter_cursor() noexcept : delimiter_cursor("", closed, 0, 0) {}
-
-    // The next delimiter from the current position on, which then moves past
-    // it; end() when no delimiter is left.
+    // The next of the bytes from where the walk is, or end() when none is
+    // left (and end() from then on).
     const char* next() noexcept {
-        while (mask_ == 0) { // the closing mask stops this
-            mask_ = masks_[++block_];
+        while (mask_ == 0) {
+            if (end_ - block_ <= static_cast<std::ptrdiff_t>(delimiter_block_size)) {
+                block_ = end_;
+                return end_;
+            }
+            block_ += delimiter_block_size;
+            mask_ = mask_at(block_);
         }
-        const std::size_t at =
-            block_ * delimiter_block_size + static_cast<std::size_t>(std::countr_zero(mask_));
+        const char* const at = block_ + std::countr_zero(mask_);
         mask_ &= mask_ - 1;
-        if (at >= end_) { // padding, the closing mask, or a byte not to be walked
-            return at_end();
-        }
-        position_ = at + 1;
-        return bytes_ + at;
+        return at;
     }
 
-    // Passes over the rest of a line: the first newline from the current
-    // position on, which the cursor then moves past without handing out the
-    // delimiters before it; nullptr, the cursor unmoved, when the bytes end
-    // first.
-    const char* skip_line() noexcept {
-        const auto* newline =
-            static_cast<const char*>(std::memchr(position(), '\n', end_ - position_));
-        if (newline != nullptr) {
-            position_ = static_cast<std::size_t>(newline - bytes_) + 1;
-            block_ = position_ / delimiter_block_size;
-            mask_ = mask_from(masks_, position_);
-        }
-        return newline;
-    }
-
-    // Where the next search starts: just past the last delimiter handed out.
-    [[nodiscard]] const char* position() const noexcept { return bytes_ + position_; }
-    [[nodiscard]] const char* end() const noexcept { return bytes_ + end_; }
+    [[nodiscard]] const char* end() const noexcept { return end_; }
 
 private:
-    static constexpr std::uint64_t closed[1] = {~std::uint64_t{0}};
-
-    // The delimiters of position's block from position on.
-    static std::uint64_t mask_from(const std::uint64_t* masks, std::size_t position) noexcept {
-        return masks[position / delimiter_block_size] &
-               (~std::uint64_t{0} << (position % delimiter_block_size));
+    // The mask of the block at block, only its bytes before end_ counted.
+    std::uint64_t mask_at(const char* block) const noexcept {
+        const auto left = static_cast<std::size_t>(end_ - block);
+        if (left >= delimiter_block_size) {
+            return Form::template mask<Bytes...>(block);
+        }
+        char padded[delimiter_block_size] = {};
+        std::memcpy(padded, block, left);
+        return Form::template mask<Bytes...>(padded) & ((std::uint64_t{1} << left) - 1);
     }
 
-    // Stays on the closing mask, so that every later call ends here too.
-    const char* at_end() noexcept {
-        block_ = (end_ + delimiter_block_size - 1) / delimiter_block_size;
-        mask_ = ~std::uint64_t{0};
-        position_ = end_;
-        return end();
-    }
-
-    const char* bytes_;
-    const std::uint64_t* masks_;
-    std::size_t end_;
-    std::size_t block_;    // the block that mask_ describes
-    std::size_t position_; // where the next search starts
-    std::uint64_t mask_;   // delimiters of that block not yet handed out
+    const char* block_; // the block mask_ describes
+    const char* end_;
+    std::uint64_t mask_; // the bytes of that block not yet handed out
 };
 
-// One line and where its delimiters are: how a line_reader hands a line over,
-// valid until its next call. The first delimiters ("|" or NUL, never the
-// newline) are recorded; rest() walks those after them.
-struct delimited_line {
-    // As many as an index line has "|"s: every field's end can be recorded.
-    static constexpr std::size_t most_recorded = 12;
+// The ends of an index line's fields: each "|" and NUL, in order.
+using field_end_walk = delimiter_walk<delimiter_masks::best, '|', '\0'>;
 
-    std::string_view text; // without the newline
-    // Offsets in text of the first delimiter_count delimiters, in order.
-    std::array<std::size_t, most_recorded> delimiters{};
-    std::size_t delimiter_count = 0;
-    // The bytes the line is part of, their masks, and where in them the
-    // delimiters after those recorded are to be looked for.
-    const char* bytes = "";
-    const std::uint64_t* masks = nullptr;
-    std::size_t rest_begin = 0;
-
-    // A walk over the delimiters after those recorded, up to the line's end.
-    [[nodiscard]] delimiter_cursor rest() const noexcept {
-        if (masks == nullptr) {
-            return {};
-        }
-        const auto line_end = static_cast<std::size_t>(text.data() - bytes) + text.size();
-        return {bytes, masks, rest_begin, line_end};
-    }
-};
-
-// Takes the line that starts at bytes[begin], in bytes[begin, end) whose
-// delimiters masks describe (a finder's for bytes[0, end)), into line, with
-// up to wanted of its delimiters recorded (at most most_recorded). The line
-// ends at its newline, or, when the bytes end first, at end if they are the
-// last there are; else it is incomplete, and false is returned.
-inline bool take_line(const char* bytes, const std::uint64_t* masks, std::size_t begin,
-                      std::size_t end, std::size_t wanted, bool last_bytes,
-                      delimited_line& line) noexcept {
-    wanted = std::min(wanted, delimited_line::most_recorded);
-    // Locals the compiler can keep in registers, stored into line once.
-    delimiter_cursor cursor(bytes, masks, begin, end);
-    const char* const start = bytes + begin;
-    std::size_t* const recorded = line.delimiters.data();
-    std::size_t count = 0;
-    const char* stop = nullptr;
-    for (;;) {
-        stop = cursor.next();
-        if (stop == cursor.end() || *stop == '\n' || count == wanted) {
-            break;
-        }
-        recorded[count++] = static_cast<std::size_t>(stop - start);
-    }
-    line.delimiter_count = count;
-    // The walk stopped at the delimiter after the last one wanted: past it
-    // only the newline matters. An index line has most_recorded delimiters:
-    // when only a few can be left, walking them costs less than memchr over
-    // the rest of the line; when many can (a search of the name wants one),
-    // memchr costs less.
-    constexpr std::size_t few_left = 4;
-    std::size_t rest_begin = end;
-    if (stop != cursor.end() && *stop != '\n') {
-        rest_begin = count == 0 ? begin : begin + recorded[count - 1] + 1;
-        if (delimited_line::most_recorded - wanted <= few_left) {
-            do {
-                stop = cursor.next();
-            } while (stop != cursor.end() && *stop != '\n');
-        } else {
-            stop = cursor.skip_line();
-        }
-    }
-    const bool complete = stop != nullptr && stop != cursor.end();
-    if (!complete && !last_bytes) {
-        return false;
-    }
-    const std::size_t line_end = complete ? static_cast<std::size_t>(stop - bytes) : end;
-    line.text = std::string_view(start, line_end - begin);
-    line.bytes = bytes;
-    line.masks = masks;
-    line.rest_begin = std::min(rest_begin, line_end);
-    return true;
+// The first newline in [begin, end), or end when there is none.
+inline const char* find_line_end(const char* begin, const char* end) noexcept {
+    return delimiter_walk<delimiter_masks::best, '\n'>(begin, end).next();
 }
+
+// One form of the masks, named for failures and benchmarks: every field end
+// in [begin, end) in order, and the first newline in it or end.
+struct delimiter_search {
+    const char* name;
+    std::vector<const char*> (*field_ends)(const char* begin, const char* end);
+    const char* (*line_end)(const char* begin, const char* end) noexcept;
+};
+
+// Every form this build has: the portable one first, then the vector one,
+// which field_end_walk and find_line_end use, where there is one.
+std::span<const delimiter_search> delimiter_searches() noexcept;

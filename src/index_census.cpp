@@ -21,7 +21,7 @@ std::optional<index_census> index_census::take(int fd, const installed_packages&
     index_census census;
     line_reader reader = by_offset ? line_reader(fd, line_reader::from_offset{0}) : line_reader(fd);
     port_entry entry;
-    while (const delimited_line* line = reader.next(parsed_delimiters)) {
+    while (const std::optional<std::string_view> line = reader.next()) {
         ++census.entries_;
         parse_index_line(entry, *line);
         if (!entry.name || !entry.path) {

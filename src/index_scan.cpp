@@ -14,9 +14,9 @@ namespace {
 // In a search of the name alone a line's first field decides: when it is
 // empty or doesn't hold the term, the line can't match, and it is only
 // counted, not split.
-bool name_may_match(const delimited_line& line, std::string_view search_term) {
-    const std::size_t length = line.delimiter_count > 0 ? line.delimiters[0] : line.text.size();
-    return length > 0 && contains_ignoring_case(line.text.substr(0, length), search_term);
+bool name_may_match(std::string_view line, std::string_view search_term) {
+    const std::string_view name = first_index_field(line);
+    return !name.empty() && contains_ignoring_case(name, search_term);
 }
 
 // --installed and --outdated: whether a matching entry, the version of the
@@ -48,11 +48,7 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
     port_entry entry;
     const bool name_only = searches_name_only(options);
     const bool needs_origin = matches_by_origin(options);
-    // A parse needs the end of every field; a search of the name, where most
-    // lines are passed over, only the first field's end, unless every name
-    // holds the term (the empty term) and every line is parsed.
-    const std::size_t wanted = name_only && !search_term.empty() ? 1 : parsed_delimiters;
-    while (const delimited_line* line = reader.next(wanted)) {
+    while (const std::optional<std::string_view> line = reader.next()) {
         ++counters.entries;
         if (name_only && !name_may_match(*line, search_term)) {
             continue;

@@ -24,7 +24,6 @@ template <typename T> void grow(std::unique_ptr<T, free_deleter>& array, std::si
 line_reader::line_reader(int fd, std::size_t initial_capacity)
     : fd_(fd), capacity_(std::max<std::size_t>(initial_capacity, 1)) {
     grow(buffer_, capacity_);
-    grow(masks_, delimiter_masks_for(capacity_) * sizeof(std::uint64_t));
 }
 
 line_reader::line_reader(int fd, from_offset start, std::size_t initial_capacity)
@@ -32,27 +31,20 @@ line_reader::line_reader(int fd, from_offset start, std::size_t initial_capacity
     offset_ = start.offset;
 }
 
-bool line_reader::newline_after(std::size_t from) const {
-    return std::memchr(buffer_.get() + from, '\n', end_ - from) != nullptr;
-}
-
 // Moves the partial line at begin_ to the buffer's start, grows the buffer
 // when that line fills it, and reads once.
 bool line_reader::fill() {
-    std::size_t unchanged = end_; // bytes whose place, and so masks, stay
     if (begin_ > 0) {
         std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
         end_ -= begin_;
         newline_free_ -= begin_;
         begin_ = 0;
-        unchanged = 0;
     }
     if (end_ == capacity_) {
         // A line longer than the buffer: double it. realloc may move the pages
         // rather than copy them, so a huge line costs about its own size.
         const std::size_t grown = capacity_ * 2;
         grow(buffer_, grown);
-        grow(masks_, delimiter_masks_for(grown) * sizeof(std::uint64_t));
         capacity_ = grown;
     }
     for (;;) {
@@ -74,6 +66,5 @@ bool line_reader::fill() {
             return false;
         }
     }
-    update_delimiter_masks(buffer_.get(), unchanged, end_, masks_.get());
     return true;
 }

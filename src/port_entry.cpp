@@ -3,14 +3,16 @@
 #include <array>
 #include <cstring>
 
+#include "delimiters.h"
+
 namespace {
 
 // Every field that views the line, in the order of the line's fields.
-constexpr std::array<std::optional<std::string_view> port_entry::*, parsed_delimiters> line_fields =
-    {&port_entry::full_name,  &port_entry::path,          &port_entry::prefix,
-     &port_entry::comment,    &port_entry::descr_file,    &port_entry::maintainer,
-     &port_entry::categories, &port_entry::build_depends, &port_entry::run_depends,
-     &port_entry::web_site};
+constexpr std::array<std::optional<std::string_view> port_entry::*, 10> line_fields = {
+    &port_entry::full_name,  &port_entry::path,          &port_entry::prefix,
+    &port_entry::comment,    &port_entry::descr_file,    &port_entry::maintainer,
+    &port_entry::categories, &port_entry::build_depends, &port_entry::run_depends,
+    &port_entry::web_site};
 
 } // namespace
 
@@ -44,28 +46,22 @@ std::string_view port_origin(std::string_view path) {
     return before == std::string_view::npos ? path : path.substr(before + 1);
 }
 
-void parse_index_line(port_entry& entry, const delimited_line& line) {
+std::string_view first_index_field(std::string_view line) {
+    const char* const begin = line.data();
+    const char* const end = field_end_walk(begin, begin + line.size()).next();
+    return {begin, static_cast<std::size_t>(end - begin)};
+}
+
+void parse_index_line(port_entry& entry, std::string_view line) {
     port_entry_reset(entry);
-    std::size_t start = 0;
-    // The delimiters past those recorded come from a walk over the rest,
-    // begun only when the fields need it.
-    std::optional<delimiter_cursor> rest;
-    for (std::size_t place = 0; place < line_fields.size(); ++place) {
-        std::size_t stop = line.text.size();
-        if (place < line.delimiter_count) {
-            stop = line.delimiters[place];
-        } else {
-            if (!rest) {
-                rest = line.rest();
-            }
-            if (const char* next = rest->next(); next != rest->end()) {
-                stop = static_cast<std::size_t>(next - line.text.data());
-            }
-        }
+    const char* start = line.data();
+    field_end_walk walk(start, start + line.size());
+    for (const auto field : line_fields) {
+        const char* const stop = walk.next();
         if (stop != start) { // an empty field stays absent, and keeps its place
-            entry.*line_fields[place] = std::string_view(line.text.data() + start, stop - start);
+            entry.*field = std::string_view(start, static_cast<std::size_t>(stop - start));
         }
-        if (stop == line.text.size() || line.text[stop] != '|') { // the line's end, or a NUL
+        if (stop == walk.end() || *stop != '|') { // the line's end, or a NUL
             break;
         }
         start = stop + 1;

@@ -11,8 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "delimiters.h"
-
 // The record of one index line. Every field but installed_version views the
 // line that was split into it and is valid only while that line is: the scan
 // fills, tests and prints the entry within one line, and the next split starts
@@ -39,17 +37,17 @@ struct port_entry {
 // Sets all thirteen fields absent, dropping the views and the installed version.
 void port_entry_reset(port_entry& entry);
 
-// Fills the entry afresh from the line (nothing of what the entry held before
-// survives).
+// Fills the entry afresh from the line, given without its newline (nothing
+// of what the entry held before survives).
 //
 // The line is cut at every "|". Fields 1 to 10 fill the entry by their place;
 // later fields are ignored. An empty field is absent, like one the line is
 // too short to have: "a||c|d" has no path, prefix "c" and comment "d". A NUL
 // byte ends what is split of the line: the fields after it are absent.
-void parse_index_line(port_entry& entry, const delimited_line& line);
+void parse_index_line(port_entry& entry, std::string_view line);
 
-// How many delimiters a parse reads: those that end the ten fields.
-inline constexpr std::size_t parsed_delimiters = 10;
+// The first field of the line: up to its first "|" or NUL, or the whole line.
+std::string_view first_index_field(std::string_view line);
 
 // A first field split at its last hyphen. Without a hyphen after the first
 // byte the name is the whole field and the version absent; a trailing hyphen

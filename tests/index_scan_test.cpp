@@ -14,7 +14,6 @@
 #include "index_scan.h"
 #include "result_output.h"
 #include "searched_fields.h"
-#include "split_line.h"
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
@@ -108,7 +107,7 @@ TEST(scan_index, a_name_search_finds_what_splitting_every_line_finds) {
         fixture::memory_stream expected_out;
         for (const std::string& line : index_lines) {
             port_entry entry;
-            fixture::parse_line(entry, line);
+            parse_index_line(entry, line);
             const int found = match_entry(entry, {}, term);
             expected.matches += static_cast<std::uint64_t>(found);
             if (found > 0) {

@@ -6,10 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "delimiters.h"
 #include "index_lines.h"
 #include "port_entry.h"
-#include "split_line.h"
 
 using namespace std::string_literals;
 using namespace std::string_view_literals;
@@ -79,8 +77,8 @@ const line_fields zsh_fields = {"zsh-5.9_5"sv,
                                 "libiconv-1.17_1 pcre2-10.44"sv,
                                 "https://www.zsh.org/"sv};
 
-// Separators, a run of them and a NUL on either side of the 64-byte blocks
-// the delimiters are found in.
+// Separators, a run of them and a NUL on either side of the widths that the
+// searches for them work in.
 const std::string across_blocks = "big-2.0|" + std::string(100, 'p') + "||" + std::string(63, 'q') +
                                   "|" + std::string(64, 'r') + "|x";
 const std::string nul_in_second_block = std::string(70, 'a') + '\0' + "|b";
@@ -89,7 +87,7 @@ TEST_P(parse_index_line_test, fills_each_field_from_its_place) {
     const line_case& c = GetParam();
     port_entry entry;
     const std::string line_text(c.line);
-    fixture::parse_line(entry, line_text);
+    parse_index_line(entry, line_text);
     EXPECT_EQ(fields_of(entry), c.expected) << c.label;
     EXPECT_FALSE(entry.installed_version);
 }
@@ -100,10 +98,10 @@ TEST_P(parse_index_line_test, leaves_nothing_of_the_line_before) {
     const line_case& c = GetParam();
     port_entry entry;
     const std::string first(thirteen_fields);
-    fixture::parse_line(entry, first);
+    parse_index_line(entry, first);
     entry.installed_version = "5.9_4";
     const std::string line_text(c.line);
-    fixture::parse_line(entry, line_text);
+    parse_index_line(entry, line_text);
     EXPECT_EQ(fields_of(entry), c.expected) << c.label;
     EXPECT_FALSE(entry.installed_version);
 }
@@ -143,7 +141,6 @@ INSTANTIATE_TEST_SUITE_P(
                   nul_in_second_block,
                   {std::string_view(nul_in_second_block).substr(0, 70),
                    std::string_view(nul_in_second_block).substr(0, 70)}},
-        line_case{"a newline ends the line", "a-1|b\nc|d", {"a-1"sv, "a"sv, "1"sv, "b"sv}},
         line_case{"0xFF is ordinary content",
                   "\xff\xfe-1|p",
                   {"\xff\xfe-1"sv, "\xff\xfe"sv, "1"sv, "p"sv}}));
@@ -198,15 +195,13 @@ INSTANTIATE_TEST_SUITE_P(
                   {"mg-20240709"sv, "mg"sv, "20240709"sv, "/usr/ports/editors/mg"sv, "/usr/local"sv,
                    "Small, fast Emacs-like editor"sv}}));
 
-// Lines as a reader hands them over from the bytes read, with any number of
-// delimiters recorded: each ends at its own newline (after thirteen fields,
-// an empty line or a NUL alike), and a split takes the fields of its own
-// line, never a byte after its end.
+// Lines as a reader hands them over: views into the bytes read, each ending
+// before its newline with more fields after it. A parse takes the fields of
+// its own line, never a byte past its end, whether the end falls inside a
+// word or a vector's width of the search.
 TEST(parse_index_line, takes_nothing_past_the_end_of_its_line) {
     const std::string text =
         std::string(thirteen_fields) + "\n\nx-1|a\0b|c\n"s + std::string(90, 'b') + "-2|q|r\nc-3|s";
-    std::vector<std::uint64_t> masks(delimiter_masks_for(text.size()));
-    best_delimiter_finder().find(text.data(), text.size(), masks.data());
     struct step {
         field full_name;
         field path;
@@ -217,34 +212,30 @@ TEST(parse_index_line, takes_nothing_past_the_end_of_its_line) {
                           {"x-1"sv, "a"sv, std::nullopt},
                           {std::string_view(text).substr(text.find("bbb"), 92), "q"sv, "r"sv},
                           {"c-3"sv, "s"sv, std::nullopt}};
-    for (const std::size_t recorded :
-         {std::size_t{0}, std::size_t{1}, parsed_delimiters, delimited_line::most_recorded}) {
-        std::size_t begin = 0;
-        for (const step& expected : steps) {
-            const std::size_t end = std::min(text.find('\n', begin), text.size());
-            delimited_line line;
-            ASSERT_TRUE(
-                take_line(text.data(), masks.data(), begin, text.size(), recorded, true, line));
-            EXPECT_EQ(line.text, std::string_view(text).substr(begin, end - begin));
-            port_entry entry;
-            parse_index_line(entry, line);
-            EXPECT_EQ(entry.full_name, expected.full_name) << "line at " << begin;
-            EXPECT_EQ(entry.path, expected.path) << "line at " << begin;
-            EXPECT_EQ(entry.prefix, expected.prefix) << "line at " << begin;
-            begin = end + 1;
-        }
+    std::size_t begin = 0;
+    for (const step& expected : steps) {
+        const std::size_t end = std::min(text.find('\n', begin), text.size());
+        port_entry entry;
+        parse_index_line(entry, std::string_view(text).substr(begin, end - begin));
+        EXPECT_EQ(entry.full_name, expected.full_name) << "line at " << begin;
+        EXPECT_EQ(entry.path, expected.path) << "line at " << begin;
+        EXPECT_EQ(entry.prefix, expected.prefix) << "line at " << begin;
+        begin = end + 1;
     }
-    // A line whose newline the bytes don't reach yet is incomplete, unless
-    // they are the last.
-    delimited_line line;
-    EXPECT_FALSE(
-        take_line(text.data(), masks.data(), text.rfind('\n') + 1, text.size(), 9, false, line));
+    // Cut short anywhere, a line's last field ends at the cut.
+    const std::string_view whole(thirteen_fields);
+    for (std::size_t length = 0; length <= whole.size(); ++length) {
+        port_entry entry;
+        parse_index_line(entry, whole.substr(0, length));
+        const std::size_t first = whole.find('|');
+        EXPECT_EQ(entry.full_name.value_or(""), whole.substr(0, std::min(length, first))) << length;
+    }
 }
 
 TEST(port_entry, reset_leaves_every_field_absent) {
     port_entry entry;
     const std::string line_text(thirteen_fields);
-    fixture::parse_line(entry, line_text);
+    parse_index_line(entry, line_text);
     entry.installed_version = "5.9_4";
     port_entry_reset(entry);
     EXPECT_EQ(fields_of(entry), line_fields{});

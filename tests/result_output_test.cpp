@@ -5,7 +5,6 @@
 
 #include "fixtures.h"
 #include "result_output.h"
-#include "split_line.h"
 
 using namespace std::string_view_literals;
 
@@ -27,7 +26,7 @@ TEST_P(printers_test, print_exact_bytes) {
     const print_case& c = GetParam();
     port_entry entry;
     const std::string line_text(c.line);
-    fixture::parse_line(entry, line_text);
+    parse_index_line(entry, line_text);
     if (c.installed != nullptr) {
         entry.installed_version = c.installed;
     }
@@ -143,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(print_long_result, two_blocks_are_separated_by_two_empty_lines) {
     port_entry entry;
-    fixture::parse_line(entry, "a-1|p");
+    parse_index_line(entry, "a-1|p");
     fixture::memory_stream out;
     print_long_result(entry, false, out.get());
     print_long_result(entry, false, out.get());

@@ -9,7 +9,6 @@
 #include "index_lines.h"
 #include "index_scan.h"
 #include "searched_fields.h"
-#include "split_line.h"
 
 namespace {
 
@@ -35,7 +34,7 @@ TEST_P(match_entry_test, counts_the_fields_that_hold_the_term) {
     const match_case& c = GetParam();
     port_entry entry;
     const std::string line_text(zsh_line);
-    fixture::parse_line(entry, line_text);
+    parse_index_line(entry, line_text);
     EXPECT_EQ(match_entry(entry, options_with(c.options), c.term), c.tests_found)
         << "-" << c.options << " " << c.term;
 }
@@ -53,9 +52,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(match_entry, skips_absent_fields_and_never_matches_an_empty_line) {
     port_entry entry;
-    fixture::parse_line(entry, "");
+    parse_index_line(entry, "");
     EXPECT_EQ(match_entry(entry, options_with("a"), ""), 0);
-    fixture::parse_line(entry, "foo-1.0");
+    parse_index_line(entry, "foo-1.0");
     EXPECT_EQ(match_entry(entry, options_with("a"), ""), 1);
 }
 
@@ -77,7 +76,7 @@ TEST(match_entry, searches_each_field_in_its_place) {
           probe{lines::no_comment, "a", "", 5}, probe{lines::no_name, "a", "", 0},
           probe{lines::no_name, "p", "nameless", 0}, probe{lines::short_line, "D", "", 1}}) {
         port_entry entry;
-        fixture::parse_line(entry, p.line);
+        parse_index_line(entry, p.line);
         EXPECT_EQ(match_entry(entry, options_with(p.options), p.term), p.tests_found)
             << "-" << p.options << " '" << p.term << "' in " << p.line;
     }
@@ -105,7 +104,7 @@ TEST(searched_fields, each_is_found_by_its_own_option_through_a_scan) {
                 line += (line.empty() ? "" : "|") + field;
             }
             port_entry entry;
-            fixture::parse_line(entry, line);
+            parse_index_line(entry, line);
             if ((entry.*row.field).value_or("").starts_with(term)) {
                 place = candidate;
             }

@@ -19,7 +19,6 @@
 #include "index_scan.h"
 #include "package_db.h"
 #include "searched_fields.h"
-#include "split_line.h"
 
 namespace {
 
@@ -68,7 +67,7 @@ scan_counters count_line_by_line(std::string_view index, const search_options& o
         const std::size_t newline = index.find('\n');
         const std::string_view line = index.substr(0, newline);
         port_entry entry;
-        fixture::parse_line(entry, line);
+        parse_index_line(entry, line);
         const int found = match_entry(entry, options, term);
         counters.matches += static_cast<std::uint64_t>(found);
         counters.results += found > 0 ? 1 : 0;

@@ -12,7 +12,6 @@
 
 #include "delimiters.h"
 #include "port_entry.h"
-#include "split_line.h"
 #include "text_search.h"
 
 namespace {
@@ -44,29 +43,24 @@ std::vector<std::optional<std::string_view>> reference_fields(std::string_view l
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string line(reinterpret_cast<const char*>(data), size);
 
-    // Every delimiter finder finds what the others find.
-    const std::span<const delimiter_finder> finders = usable_delimiter_finders();
-    std::vector<std::uint64_t> first(delimiter_masks_for(size));
-    std::vector<std::uint64_t> other(first.size());
-    finders.front().find(line.data(), size, first.data());
-    for (const delimiter_finder& finder : finders) {
-        finder.find(line.data(), size, other.data());
-        require(other == first);
+    // Every form of the searches finds what the portable one finds, from
+    // every start.
+    const std::span<const delimiter_search> searches = delimiter_searches();
+    const char* const end = line.data() + size;
+    for (const char* begin = line.data(); begin != end && begin - line.data() < 256; ++begin) {
+        for (const delimiter_search& search : searches) {
+            require(search.field_ends(begin, end) == searches.front().field_ends(begin, end));
+            require(search.line_end(begin, end) == searches.front().line_end(begin, end));
+        }
     }
 
     // An entry that held another line first: nothing of it may survive.
     port_entry entry;
-    fixture::parse_line(entry, "stale-1|/usr/ports/x/stale|/usr/local|c|d|m|k|b|r");
+    parse_index_line(entry, "stale-1|/usr/ports/x/stale|/usr/local|c|d|m|k|b|r");
     entry.installed_version = "1";
     // The line ends at its first newline, as a reader hands it over; the
     // bytes after it are there but must not be split.
-    // As many delimiters recorded as the second byte says; the rest walked.
-    const std::size_t recorded = size > 1 ? data[1] % 14 : parsed_delimiters;
-    delimited_line delimited;
-    require(take_line(line.data(), first.data(), 0, size, recorded, true, delimited));
-    require(delimited.text == std::string_view(line).substr(0, line.find('\n')));
-    require(delimited.delimiter_count <= recorded);
-    parse_index_line(entry, delimited);
+    parse_index_line(entry, std::string_view(line).substr(0, line.find('\n')));
     const std::vector<std::optional<std::string_view>> expected = reference_fields(line);
     const std::optional<std::string_view> fields[] = {
         entry.full_name,  entry.path,       entry.prefix,        entry.comment,    entry.descr_file,
