@@ -81,7 +81,7 @@ command_line parse_command_line(int argc, char** argv) {
             o.search_depends = true;
             break;
         case 'f':
-            o.show_depends = true;
+            o.show_details = true;
             break;
         case 'n':
             o.long_format = true;

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 
-#include "json_output.h"
 #include "line_reader.h"
 #include "port_standing.h"
 #include "result_output.h"
@@ -28,22 +27,12 @@ bool shown_by_filters(const port_standing_of_entry& found, const search_options&
     return !options.only_outdated || found.status == standing::older;
 }
 
-void print_result(const port_entry& entry, const port_standing_of_entry& found,
-                  const search_options& options, std::FILE* out) {
-    if (options.json_output) {
-        print_json_result(entry, found, out);
-    } else if (options.long_format) {
-        print_long_result(entry, options.show_depends, out);
-    } else {
-        print_short_result(entry, options.show_depends, out);
-    }
-}
-
 } // namespace
 
 scan_outcome scan_index(int index_fd, const search_options& options, std::string_view search_term,
                         scan_counters& counters, const installed_version_lookup& lookup,
                         std::FILE* out, const entry_installed_lookup& by_origin) {
+    const result_printer printer = result_printer_for(options);
     line_reader reader(index_fd);
     port_entry entry;
     const bool name_only = searches_name_only(options);
@@ -58,11 +47,6 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
         if (found == 0) {
             continue;
         }
-        // The JSON form shows only what stands by origin; the others mark
-        // each port by its name.
-        if (!options.json_output) {
-            entry.installed_version = lookup(entry.name);
-        }
         port_standing_of_entry found_by_origin;
         if (needs_origin) {
             found_by_origin.installed_version = by_origin ? by_origin(entry) : lookup(entry.name);
@@ -71,9 +55,12 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
         if (!shown_by_filters(found_by_origin, options)) {
             continue;
         }
+        if (printer.marks_by_name) {
+            entry.installed_version = lookup(entry.name);
+        }
         counters.matches += static_cast<std::uint64_t>(found);
         ++counters.results;
-        print_result(entry, found_by_origin, options, out);
+        printer.print(entry, found_by_origin, out);
         if (std::ferror(out) != 0) {
             // The reader is gone (a closed pipe with SIGPIPE ignored, a full
             // disk): stop here rather than fail every write to the end.

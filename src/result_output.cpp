@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "json_output.h"
+
 namespace {
 
 void put(std::FILE* out, std::string_view text) {
@@ -25,12 +27,12 @@ void put_labelled(std::FILE* out, std::string_view label, std::string_view value
 
 } // namespace
 
-void print_short_result(const port_entry& entry, bool show_depends, std::FILE* out) {
+void print_short_result(const port_entry& entry, bool show_details, std::FILE* out) {
     put(out, entry.installed_version ? "+ " : "- ");
     put(out, or_text(entry.full_name, "n/a"));
     put(out, " (");
     put(out, or_text(entry.path, "n/a"));
-    if (show_depends) {
+    if (show_details) {
         put(out, ", Version: ");
         put(out, or_text(entry.installed_version, "n/a"));
         put(out, " [");
@@ -44,7 +46,7 @@ void print_short_result(const port_entry& entry, bool show_depends, std::FILE* o
 
 // The fallback texts keep their misspellings ("avaiable", "Unkown"): they are
 // the texts that users and scripts of this tool know.
-void print_long_result(const port_entry& entry, bool show_depends, std::FILE* out) {
+void print_long_result(const port_entry& entry, bool show_details, std::FILE* out) {
     // The title: the full name, and the maintainer in parentheses when known.
     const std::string_view full_name = or_text(entry.full_name, "");
     std::size_t title_width = full_name.size();
@@ -71,11 +73,37 @@ void print_long_result(const port_entry& entry, bool show_depends, std::FILE* ou
     put_labelled(out, "             Port: ", or_text(entry.categories, "Not avaiable"));
     put_labelled(out, "        Port path: ", or_text(entry.path, "No port path avaiable"));
     put_labelled(out, "     Install path: ", or_text(entry.prefix, "No install path avaiable"));
-    if (show_depends) {
+    if (show_details) {
         put_labelled(
             out, "     Dependencies: ", or_text(entry.build_depends, "No dependencies avaiable"));
         put_labelled(
             out, "   R-Dependencies: ", or_text(entry.run_depends, "No r-dependencies avaiable"));
     }
     put(out, "\n");
+}
+
+namespace {
+
+// The two forms with -f's details or without, as printers: they show what the
+// entry holds, its version by name included, not what stands by origin.
+template <bool Details>
+void print_short(const port_entry& entry, const port_standing_of_entry& /*found*/, std::FILE* out) {
+    print_short_result(entry, Details, out);
+}
+
+template <bool Details>
+void print_long(const port_entry& entry, const port_standing_of_entry& /*found*/, std::FILE* out) {
+    print_long_result(entry, Details, out);
+}
+
+} // namespace
+
+result_printer result_printer_for(const search_options& options) {
+    if (options.json_output) {
+        return {print_json_result, false};
+    }
+    if (options.long_format) {
+        return {options.show_details ? print_long<true> : print_long<false>, true};
+    }
+    return {options.show_details ? print_short<true> : print_short<false>, true};
 }

@@ -12,7 +12,7 @@ struct search_options {
     bool only_installed = false;     // --installed: only ports that are installed
     bool only_outdated = false;      // --outdated: only ports installed at an older version
     bool show_status = false;        // --status: installed packages against the index
-    bool show_depends = false;       // -f: more in each result
+    bool show_details = false;       // -f: more in each result
     bool long_format = false;        // -n: a block per result
     bool json_output = false;        // --json: a JSON object per result
     bool show_counts = false;        // -r: the counts line at the end

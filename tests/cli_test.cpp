@@ -17,7 +17,7 @@ std::string flags_of(const search_options& o) {
     std::string flags;
     const std::pair<bool, char> all[] = {
         {o.search_description, 'd'}, {o.search_path, 'p'},  {o.search_maintainer, 'm'},
-        {o.search_depends, 'D'},     {o.show_depends, 'f'}, {o.long_format, 'n'},
+        {o.search_depends, 'D'},     {o.show_details, 'f'}, {o.long_format, 'n'},
         {o.show_counts, 'r'},        {o.show_help, 'h'},    {o.show_version, 'v'},
         {o.search_categories, 'C'},  {o.whole_word, 'W'},   {o.only_installed, 'I'},
         {o.only_outdated, 'O'},      {o.json_output, 'J'},  {o.show_long_options, 'L'}};

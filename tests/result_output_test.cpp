@@ -14,7 +14,7 @@ struct print_case {
     const char* label;
     std::string_view line;
     const char* installed; // nullptr: not installed
-    bool show_depends;
+    bool show_details;
     std::string_view short_form;
     std::string_view long_form;
     friend void PrintTo(const print_case& c, std::ostream* os) { *os << c.label; }
@@ -31,10 +31,10 @@ TEST_P(printers_test, print_exact_bytes) {
         entry.installed_version = c.installed;
     }
     fixture::memory_stream short_out;
-    print_short_result(entry, c.show_depends, short_out.get());
+    print_short_result(entry, c.show_details, short_out.get());
     EXPECT_EQ(short_out.text(), c.short_form) << c.label;
     fixture::memory_stream long_out;
-    print_long_result(entry, c.show_depends, long_out.get());
+    print_long_result(entry, c.show_details, long_out.get());
     EXPECT_EQ(long_out.text(), c.long_form) << c.label;
 }
 

@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.search_path = (flags & 2U) != 0;
     options.search_maintainer = (flags & 4U) != 0;
     options.search_depends = (flags & 8U) != 0;
-    options.show_depends = (flags & 16U) != 0;
+    options.show_details = (flags & 16U) != 0;
     options.long_format = (flags & 32U) != 0;
     options.whole_word = (flags & 128U) != 0;
     options.search_categories = (data[1] & 16U) != 0;
