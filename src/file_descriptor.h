@@ -17,6 +17,12 @@ public:
     file_descriptor& operator=(file_descriptor&&) = delete;
     // The descriptor; negative when the open it came from failed.
     [[nodiscard]] int get() const noexcept { return fd_; }
+    // Hands the descriptor over to the caller, who closes it from then on.
+    [[nodiscard]] int release() noexcept {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;

@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <new>
 #include <optional>
@@ -122,6 +123,16 @@ scan_outcome show_status(int index_fd, package_db& database, const search_option
 
 int search(const command_line& parsed, const char* search_term) {
     const search_options& options = parsed.options;
+    // With standard output closed, the next file opened would take its place
+    // and results would be written into it.
+    if (::fcntl(STDOUT_FILENO, F_GETFD) < 0) {
+        std::fputs("vandrel: standard output is closed\n", stderr);
+        return exit_failure;
+    }
+    if (parsed.index_file && parsed.index_file->empty()) {
+        std::fputs("vandrel: --index: the file name is empty\n", stderr);
+        return exit_failure;
+    }
     const std::optional<std::string> found_index = chosen_index(parsed);
     if (!found_index) {
         std::fputs("Could not determine release\n", stderr);
@@ -218,6 +229,9 @@ int main(int argc, char** argv) {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
         std::fputs("vandrel: out of memory\n", stderr);
+        return exit_failure;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "vandrel: %s\n", error.what());
         return exit_failure;
     }
 }

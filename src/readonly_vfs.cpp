@@ -9,6 +9,8 @@
 
 #include <sqlite3.h>
 
+#include "file_descriptor.h"
+
 namespace {
 
 sqlite3_vfs* base_of(sqlite3_vfs* vfs) {
@@ -55,24 +57,23 @@ open_call unix_open = nullptr; // the system call the hook stands in for
 // 0 to 2 when they are closed rather than give one to a database. ENXIO is
 // what opening a FIFO without a reader says.
 int open_regular(const char* path, int flags, int mode) {
-    const int fd = unix_open(path, flags | O_NONBLOCK, mode);
-    if (fd < 0) {
-        return fd;
+    file_descriptor fd(unix_open(path, flags | O_NONBLOCK, mode));
+    if (fd.get() < 0) {
+        return fd.get();
     }
     struct stat status {};
-    const bool wanted = ::fstat(fd, &status) == 0 &&
+    const bool wanted = ::fstat(fd.get(), &status) == 0 &&
                         (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode) ||
                          (S_ISCHR(status.st_mode) && std::strcmp(path, "/dev/null") == 0));
     if (!wanted) {
-        ::close(fd);
         errno = ENXIO;
         return -1;
     }
-    const int file_flags = ::fcntl(fd, F_GETFL);
+    const int file_flags = ::fcntl(fd.get(), F_GETFL);
     if (file_flags >= 0) {
-        ::fcntl(fd, F_SETFL, file_flags & ~O_NONBLOCK);
+        ::fcntl(fd.get(), F_SETFL, file_flags & ~O_NONBLOCK);
     }
-    return fd;
+    return fd.release();
 }
 
 int keep_owner(int /*fd*/, uid_t /*owner*/, gid_t /*group*/) {

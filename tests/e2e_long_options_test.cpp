@@ -610,6 +610,14 @@ TEST(index_option, names_the_index_whatever_the_environment_says) {
     EXPECT_EQ(missing.out, "");
     EXPECT_EQ(missing.err, "Could not open " + (dir / "none").string() + "\n");
     EXPECT_EQ(missing.status, 1);
+
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--index", "", "zsh"},
+                                                 std::vector<std::string>{"--index=", "zsh"}}) {
+        RUN_OR_SKIP(empty, system.setup(), command(args));
+        EXPECT_EQ(empty.out, "");
+        EXPECT_EQ(empty.err, "vandrel: --index: the file name is empty\n");
+        EXPECT_EQ(empty.status, 1);
+    }
 }
 
 // --help adds the long options to the help text; an unknown long option, or

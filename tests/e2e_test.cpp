@@ -457,6 +457,17 @@ TEST(output, a_full_disk_is_a_failure) {
     }
 }
 
+// With standard output closed, the index would open in its place: the
+// search refuses to start and says why.
+TEST(output, closed_is_reported_as_such) {
+    const fixture::sample_system system;
+    fixture::run_setup setup = system.setup();
+    setup.stdout_closed = true;
+    RUN_OR_SKIP(got, setup, command({"-r", "zsh"}));
+    expect_run(got, {"", "vandrel: standard output is closed\n", 1});
+    EXPECT_EQ(fixture::read_file(system.index()).find("Results:"), std::string::npos);
+}
+
 TEST(output, into_the_index_being_read_is_refused) {
     const fixture::sample_system system;
     const std::string before = fixture::read_file(system.index());

@@ -251,6 +251,7 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
     const std::string cwd = direct_ && setup.cwd ? setup.cwd->string() : std::string();
     const std::string stdout_file = setup.stdout_file ? setup.stdout_file->string() : "";
     const bool append = setup.stdout_append;
+    const bool stdout_closed = setup.stdout_closed;
     const std::string stdin_file = setup.stdin_file ? setup.stdin_file->string() : "/dev/null";
 
     child_ = ::fork();
@@ -268,6 +269,9 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
             ::dup2(out_.write_end, STDOUT_FILENO);
         }
         ::dup2(err_.write_end, STDERR_FILENO);
+        if (stdout_closed) {
+            ::close(STDOUT_FILENO);
+        }
         // An ignored SIGPIPE stays ignored across exec, down to the command.
         ::signal(SIGPIPE, setup.ignore_sigpipe ? SIG_IGN : SIG_DFL);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) {

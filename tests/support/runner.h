@@ -33,6 +33,7 @@ struct run_setup {
     std::optional<std::filesystem::path> stdin_file;  // instead of /dev/null
     std::optional<std::filesystem::path> stdout_file; // instead of capturing stdout
     bool stdout_append = false;                       // stdout_file opened to append
+    bool stdout_closed = false;                       // start the command with stdout closed
     std::optional<std::size_t> stdout_limit;          // stop reading stdout after this many bytes
     bool ignore_sigpipe = false;                      // start the command with SIGPIPE ignored
     // Killed (SIGKILL) when still running this long after it started, so
