@@ -138,13 +138,13 @@ int search(const command_line& parsed, const char* search_term) {
         std::fputs("Could not determine release\n", stderr);
         return exit_failure;
     }
-    const std::string& index_path = *found_index;
+    const std::string& index_name = *found_index;
 
-    const file_descriptor index(open_index(index_path));
+    const file_descriptor index(open_index(index_name));
     struct stat status {};
     // A directory opens on some systems but can't be read as an index.
     if (index.get() < 0 || fstat(index.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
-        std::fprintf(stderr, "Could not open %s\n", index_path.c_str());
+        std::fprintf(stderr, "Could not open %s\n", index_name.c_str());
         return exit_failure;
     }
 
@@ -153,7 +153,7 @@ int search(const command_line& parsed, const char* search_term) {
     struct stat output {};
     if (fstat(STDOUT_FILENO, &output) == 0 && S_ISREG(output.st_mode) &&
         output.st_dev == status.st_dev && output.st_ino == status.st_ino) {
-        std::fprintf(stderr, "vandrel: %s: input file is output file\n", index_path.c_str());
+        std::fprintf(stderr, "vandrel: %s: input file is output file\n", index_name.c_str());
         return exit_failure;
     }
 
@@ -186,7 +186,7 @@ int search(const command_line& parsed, const char* search_term) {
         // The results printed so far stay, ahead of the message, but no
         // counts: the search is incomplete.
         const int status = finish_output(exit_failure);
-        std::fprintf(stderr, "Could not read %s: %s\n", index_path.c_str(),
+        std::fprintf(stderr, "Could not read %s: %s\n", index_name.c_str(),
                      std::strerror(outcome.error));
         return status;
     }
