@@ -7,37 +7,36 @@
 #include "cli.h"
 #include "version.h"
 
-void print_version_line(std::FILE* out) {
-    std::fprintf(out, "%s %s by %s at %s on %s (first release %s)\n", "vandrel", vandrel_version,
-                 "The vandrel project (vandrel@example.org)", "The vandrel project",
-                 vandrel_release_date, "2010-08-30");
+void print_version_line(checked_output& out) {
+    out.print("%s %s by %s at %s on %s (first release %s)\n", "vandrel", vandrel_version,
+              "The vandrel project (vandrel@example.org)", "The vandrel project",
+              vandrel_release_date, "2010-08-30");
 }
 
-void print_usage(const char* invocation_name, std::FILE* out) {
-    std::fputs("\n", out);
+void print_usage(const char* invocation_name, checked_output& out) {
+    out.write("\n");
     print_version_line(out);
     const std::string rule(91, '=');
-    std::fputs(rule.c_str(), out);
-    std::fprintf(out, "\n\nUsage: %s [options] search\n\n", invocation_name);
-    std::fputs("Options:\n----------\n\n"
-               "\tWithout options the search only matches the name of the ports\n"
-               "\t-a\t- Search in all fields\n"
-               "\t-d\t- Search in name and in description\n"
-               "\t-p\t- Search in name and in path\n"
-               "\t-m\t- Search in name and maintainer\n"
-               "\t-D\t- Search in name and dependencies\n"
-               "\t-f\t- Show result with dependencies\n"
-               "\t-n\t- Show normal version of results (short version is default)\n"
-               "\t-r\t- Show result count\n"
-               "\t-h\t- Print this help text\n"
-               "\t-v\t- Print version number\n"
-               "\nPlease be sure you have an actual index file or do\n\n"
-               "\t# cd /usr/ports && sudo make index\n"
-               "\n",
-               out);
+    out.write(rule);
+    out.print("\n\nUsage: %s [options] search\n\n", invocation_name);
+    out.write("Options:\n----------\n\n"
+              "\tWithout options the search only matches the name of the ports\n"
+              "\t-a\t- Search in all fields\n"
+              "\t-d\t- Search in name and in description\n"
+              "\t-p\t- Search in name and in path\n"
+              "\t-m\t- Search in name and maintainer\n"
+              "\t-D\t- Search in name and dependencies\n"
+              "\t-f\t- Show result with dependencies\n"
+              "\t-n\t- Show normal version of results (short version is default)\n"
+              "\t-r\t- Show result count\n"
+              "\t-h\t- Print this help text\n"
+              "\t-v\t- Print version number\n"
+              "\nPlease be sure you have an actual index file or do\n\n"
+              "\t# cd /usr/ports && sudo make index\n"
+              "\n");
 }
 
-void print_long_options(std::FILE* out) {
+void print_long_options(checked_output& out) {
     // Each option with its argument, padded to the widest.
     std::size_t width = 0;
     for (const long_option& option : long_options()) {
@@ -45,15 +44,14 @@ void print_long_options(std::FILE* out) {
             option.argument != nullptr ? std::strlen(option.argument) + 1 : 0;
         width = std::max(width, std::strlen(option.name) + argument);
     }
-    std::fputs("Long options:\n----------\n\n", out);
+    out.write("Long options:\n----------\n\n");
     for (const long_option& option : long_options()) {
         std::string usage = option.name;
         if (option.argument != nullptr) {
             usage += ' ';
             usage += option.argument;
         }
-        std::fprintf(out, "\t--%-*s - %s\n", static_cast<int>(width), usage.c_str(),
-                     option.description);
+        out.print("\t--%-*s - %s\n", static_cast<int>(width), usage.c_str(), option.description);
     }
-    std::fputs("\n", out);
+    out.write("\n");
 }

@@ -1,7 +1,5 @@
 #include "index_scan.h"
 
-#include <cerrno>
-
 #include "line_reader.h"
 #include "port_standing.h"
 #include "result_output.h"
@@ -33,6 +31,7 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
                         scan_counters& counters, const installed_version_lookup& lookup,
                         std::FILE* out, const entry_installed_lookup& by_origin) {
     const result_printer printer = result_printer_for(options);
+    checked_output results(out);
     line_reader reader(index_fd);
     port_entry entry;
     const bool name_only = searches_name_only(options);
@@ -60,11 +59,11 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
         }
         counters.matches += static_cast<std::uint64_t>(found);
         ++counters.results;
-        printer.print(entry, found_by_origin, out);
-        if (std::ferror(out) != 0) {
+        printer.print(entry, found_by_origin, results);
+        if (results.failed()) {
             // The reader is gone (a closed pipe with SIGPIPE ignored, a full
             // disk): stop here rather than fail every write to the end.
-            return {scan_status::write_error, errno};
+            return {scan_status::write_error, results.error()};
         }
     }
     if (reader.error() != 0) {

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "checked_output.h"
 #include "cli.h"
 #include "file_descriptor.h"
 #include "help_text.h"
@@ -31,12 +32,10 @@ constexpr int exit_failure = 1;
 
 // Flushes standard output; a write that failed, now or earlier, is reported
 // and makes the run fail. saved_error is errno from an earlier failure, if any.
-int finish_output(int status, int saved_error = 0) {
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        const int error = saved_error != 0 ? saved_error : errno;
-        std::fprintf(stderr, "vandrel: write error: %s\n",
-                     error != 0 ? std::strerror(error) : "unknown error");
+int finish_output(checked_output& out, int status, int saved_error = 0) {
+    if (!out.flush()) {
+        const int error = saved_error != 0 ? saved_error : out.error();
+        std::fprintf(stderr, "vandrel: write error: %s\n", std::strerror(error));
         return exit_failure;
     }
     return status;
@@ -101,7 +100,8 @@ scan_outcome scan_for_ports(int index_fd, bool index_rereadable, package_db& dat
 // --status: the installed packages whose names hold the term, against the
 // whole index.
 scan_outcome show_status(int index_fd, package_db& database, const search_options& options,
-                         std::string_view search_term, scan_counters& counters) {
+                         std::string_view search_term, scan_counters& counters,
+                         checked_output& out) {
     const installed_packages* table = database.packages();
     static const installed_packages nothing_installed;
     int error = 0;
@@ -114,14 +114,14 @@ scan_outcome show_status(int index_fd, package_db& database, const search_option
         table != nullptr ? *table : nothing_installed, *census, options, search_term);
     counters.entries = census->entries();
     counters.results = counters.matches = statuses.size();
-    print_package_statuses(statuses, options, stdout);
-    if (std::ferror(stdout) != 0) {
-        return {scan_status::write_error, errno};
+    print_package_statuses(statuses, options, out);
+    if (out.failed()) {
+        return {scan_status::write_error, out.error()};
     }
     return {};
 }
 
-int search(const command_line& parsed, const char* search_term) {
+int search(const command_line& parsed, const char* search_term, checked_output& out) {
     const search_options& options = parsed.options;
     // With standard output closed, the next file opened would take its place
     // and results would be written into it.
@@ -178,48 +178,50 @@ int search(const command_line& parsed, const char* search_term) {
     }
     scan_counters counters;
     const scan_outcome outcome =
-        options.show_status ? show_status(index.get(), database, options, search_term, counters)
-                            : scan_for_ports(index.get(), S_ISREG(status.st_mode), database,
-                                             options, search_term, counters);
+        options.show_status
+            ? show_status(index.get(), database, options, search_term, counters, out)
+            : scan_for_ports(index.get(), S_ISREG(status.st_mode), database, options, search_term,
+                             counters);
     switch (outcome.status) {
     case scan_status::read_error: {
         // The results printed so far stay, ahead of the message, but no
         // counts: the search is incomplete.
-        const int status = finish_output(exit_failure);
+        const int status = finish_output(out, exit_failure);
         std::fprintf(stderr, "Could not read %s: %s\n", index_name.c_str(),
                      std::strerror(outcome.error));
         return status;
     }
     case scan_status::write_error:
-        return finish_output(exit_failure, outcome.error);
+        return finish_output(out, exit_failure, outcome.error);
     case scan_status::complete:
         break;
     }
     if (options.show_counts && options.json_output) {
-        print_json_counts(counters.results, counters.matches, counters.entries, stdout);
+        print_json_counts(counters.results, counters.matches, counters.entries, out.file());
     } else if (options.show_counts) {
-        std::printf("\nResults: %" PRIu64 " / Matches: %" PRIu64 " / Entries: %" PRIu64 "\n\n",
-                    counters.results, counters.matches, counters.entries);
+        out.print("\nResults: %" PRIu64 " / Matches: %" PRIu64 " / Entries: %" PRIu64 "\n\n",
+                  counters.results, counters.matches, counters.entries);
     }
-    return finish_output(exit_ok);
+    return finish_output(out, exit_ok);
 }
 
 int run(int argc, char** argv) {
     const command_line parsed = parse_command_line(argc, argv);
+    checked_output out(stdout);
     if (parsed.options.show_version) {
-        print_version_line(stdout);
-        return finish_output(exit_ok);
+        print_version_line(out);
+        return finish_output(out, exit_ok);
     }
     if (parsed.operand_count != 1 || parsed.options.show_help) {
-        print_usage(argv[0], stdout);
+        print_usage(argv[0], out);
         if (parsed.options.show_long_options) {
-            print_long_options(stdout);
+            print_long_options(out);
         }
         // Status 0 for the help text, whatever brought it up: the status that
         // users and scripts of this tool know.
-        return finish_output(exit_ok);
+        return finish_output(out, exit_ok);
     }
-    return search(parsed, argv[parsed.first_operand]);
+    return search(parsed, argv[parsed.first_operand], out);
 }
 
 } // namespace

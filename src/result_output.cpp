@@ -7,8 +7,8 @@
 
 namespace {
 
-void put(std::FILE* out, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), out);
+void put(checked_output& out, std::string_view text) {
+    out.write(text);
 }
 
 std::string_view or_text(const std::optional<std::string_view>& value, std::string_view fallback) {
@@ -19,7 +19,7 @@ std::string_view or_text(const std::optional<std::string>& value, std::string_vi
     return value ? std::string_view(*value) : fallback;
 }
 
-void put_labelled(std::FILE* out, std::string_view label, std::string_view value) {
+void put_labelled(checked_output& out, std::string_view label, std::string_view value) {
     put(out, label);
     put(out, value);
     put(out, "\n");
@@ -27,7 +27,7 @@ void put_labelled(std::FILE* out, std::string_view label, std::string_view value
 
 } // namespace
 
-void print_short_result(const port_entry& entry, bool show_details, std::FILE* out) {
+void print_short_result(const port_entry& entry, bool show_details, checked_output& out) {
     put(out, entry.installed_version ? "+ " : "- ");
     put(out, or_text(entry.full_name, "n/a"));
     put(out, " (");
@@ -46,7 +46,7 @@ void print_short_result(const port_entry& entry, bool show_details, std::FILE* o
 
 // The fallback texts keep their misspellings ("avaiable", "Unkown"): they are
 // the texts that users and scripts of this tool know.
-void print_long_result(const port_entry& entry, bool show_details, std::FILE* out) {
+void print_long_result(const port_entry& entry, bool show_details, checked_output& out) {
     // The title: the full name, and the maintainer in parentheses when known.
     const std::string_view full_name = or_text(entry.full_name, "");
     std::size_t title_width = full_name.size();
@@ -87,12 +87,14 @@ namespace {
 // The two forms with -f's details or without, as printers: they show what the
 // entry holds, its version by name included, not what stands by origin.
 template <bool Details>
-void print_short(const port_entry& entry, const port_standing_of_entry& /*found*/, std::FILE* out) {
+void print_short(const port_entry& entry, const port_standing_of_entry& /*found*/,
+                 checked_output& out) {
     print_short_result(entry, Details, out);
 }
 
 template <bool Details>
-void print_long(const port_entry& entry, const port_standing_of_entry& /*found*/, std::FILE* out) {
+void print_long(const port_entry& entry, const port_standing_of_entry& /*found*/,
+                checked_output& out) {
     print_long_result(entry, Details, out);
 }
 
@@ -100,7 +102,9 @@ void print_long(const port_entry& entry, const port_standing_of_entry& /*found*/
 
 result_printer result_printer_for(const search_options& options) {
     if (options.json_output) {
-        return {print_json_result, false};
+        return {[](const port_entry& entry, const port_standing_of_entry& found,
+                   checked_output& out) { print_json_result(entry, found, out.file()); },
+                false};
     }
     if (options.long_format) {
         return {options.show_details ? print_long<true> : print_long<false>, true};

@@ -1,8 +1,7 @@
 // The forms in which a matching port is printed, and the choice among them.
 #pragma once
 
-#include <cstdio>
-
+#include "checked_output.h"
 #include "port_entry.h"
 #include "port_standing.h"
 #include "search_options.h"
@@ -11,7 +10,8 @@
 struct result_printer {
     // Prints one matching port: the entry, with its installed version by
     // name when marks_by_name is set, and what stands by its origin.
-    void (*print)(const port_entry& entry, const port_standing_of_entry& found, std::FILE* out);
+    void (*print)(const port_entry& entry, const port_standing_of_entry& found,
+                  checked_output& out);
     // Whether the form shows the installed version found by the port's name
     // (the short line's mark, -f's and -n's version); the JSON form shows
     // only what stands by origin.
@@ -25,8 +25,8 @@ result_printer result_printer_for(const search_options& options);
 // One line: "+" or "-" for installed or not, the full name and, in
 // parentheses, the port path; with show_details (-f) also the installed
 // version, maintainer and prefix. An absent value prints as "n/a".
-void print_short_result(const port_entry& entry, bool show_details, std::FILE* out = stdout);
+void print_short_result(const port_entry& entry, bool show_details, checked_output& out);
 
 // A titled block of labelled lines, with the two dependency lists added when
 // show_details (-f) is set, followed by an empty line.
-void print_long_result(const port_entry& entry, bool show_details, std::FILE* out = stdout);
+void print_long_result(const port_entry& entry, bool show_details, checked_output& out);

@@ -23,14 +23,10 @@ std::string_view shown_origin(const package_status& status) {
     return status.port != nullptr ? std::string_view(status.port->origin) : "-";
 }
 
-void put(std::FILE* out, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), out);
-}
-
-void put_padded(std::FILE* out, std::string_view text, std::size_t width) {
-    put(out, text);
+void put_padded(checked_output& out, std::string_view text, std::size_t width) {
+    out.write(text);
     for (std::size_t i = text.size(); i < width; ++i) {
-        std::fputc(' ', out);
+        out.write(' ');
     }
 }
 
@@ -62,10 +58,10 @@ std::vector<package_status> package_statuses(const installed_packages& installed
 }
 
 void print_package_statuses(const std::vector<package_status>& statuses,
-                            const search_options& options, std::FILE* out) {
+                            const search_options& options, checked_output& out) {
     if (options.json_output) {
         for (const package_status& status : statuses) {
-            print_json_status(*status.package, status.port, status.status, out);
+            print_json_status(*status.package, status.port, status.status, out.file());
         }
         return;
     }
@@ -76,17 +72,17 @@ void print_package_statuses(const std::vector<package_status>& statuses,
         name_width = std::max(name_width, full_name(*status.package).size());
     }
     for (const package_status& status : statuses) {
-        std::fputc(static_cast<char>(status.status), out);
-        std::fputc(' ', out);
+        out.write(static_cast<char>(status.status));
+        out.write(' ');
         put_padded(out, shown_origin(status), origin_width);
-        std::fputc(' ', out);
+        out.write(' ');
         put_padded(out, full_name(*status.package), name_width);
         if (status.port != nullptr) {
-            put(out, " (index has ");
-            put(out, status.port->version.value_or(""));
-            put(out, ")\n");
+            out.write(" (index has ");
+            out.write(status.port->version.value_or(""));
+            out.write(")\n");
         } else {
-            put(out, " (not in the index)\n");
+            out.write(" (not in the index)\n");
         }
     }
 }

@@ -11,10 +11,10 @@
 // for "?") and status.
 #pragma once
 
-#include <cstdio>
 #include <string_view>
 #include <vector>
 
+#include "checked_output.h"
 #include "index_census.h"
 #include "package_table.h"
 #include "port_standing.h"
@@ -36,4 +36,4 @@ std::vector<package_status> package_statuses(const installed_packages& installed
 
 // Prints the lines, or with options.json_output the objects.
 void print_package_statuses(const std::vector<package_status>& statuses,
-                            const search_options& options, std::FILE* out);
+                            const search_options& options, checked_output& out);

@@ -113,7 +113,7 @@ TEST(scan_index, a_name_search_finds_what_splitting_every_line_finds) {
             if (found > 0) {
                 ++expected.results;
                 entry.installed_version = lookup(entry.name);
-                print_short_result(entry, false, expected_out.get());
+                print_short_result(entry, false, expected_out.output());
             }
         }
         const scan_run run = scan(index, "", term);

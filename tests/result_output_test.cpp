@@ -31,10 +31,10 @@ TEST_P(printers_test, print_exact_bytes) {
         entry.installed_version = c.installed;
     }
     fixture::memory_stream short_out;
-    print_short_result(entry, c.show_details, short_out.get());
+    print_short_result(entry, c.show_details, short_out.output());
     EXPECT_EQ(short_out.text(), c.short_form) << c.label;
     fixture::memory_stream long_out;
-    print_long_result(entry, c.show_details, long_out.get());
+    print_long_result(entry, c.show_details, long_out.output());
     EXPECT_EQ(long_out.text(), c.long_form) << c.label;
 }
 
@@ -144,8 +144,8 @@ TEST(print_long_result, two_blocks_are_separated_by_two_empty_lines) {
     port_entry entry;
     parse_index_line(entry, "a-1|p");
     fixture::memory_stream out;
-    print_long_result(entry, false, out.get());
-    print_long_result(entry, false, out.get());
+    print_long_result(entry, false, out.output());
+    print_long_result(entry, false, out.output());
     const std::string block = "\na-1\n===\n\nNo description avaiable\n\n"
                               "        Port name: a\n"
                               "     Port version: 1\n"

@@ -49,7 +49,7 @@ temp_dir::~temp_dir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-memory_stream::memory_stream() : file_(open_memstream(&data_, &size_)) {
+memory_stream::memory_stream() : file_(open_memstream(&data_, &size_)), output_(file_) {
     if (file_ == nullptr) {
         throw std::system_error(errno, std::generic_category(), "open_memstream");
     }

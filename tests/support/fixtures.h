@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "checked_output.h"
 #include "cli.h"
 
 struct sqlite3;
@@ -47,12 +48,15 @@ public:
     memory_stream(const memory_stream&) = delete;
     memory_stream& operator=(const memory_stream&) = delete;
     [[nodiscard]] std::FILE* get() const { return file_; }
+    // The stream as the printers write to it.
+    checked_output& output() { return output_; }
     std::string text();
 
 private:
     char* data_ = nullptr;
     std::size_t size_ = 0;
     std::FILE* file_ = nullptr;
+    checked_output output_{nullptr};
 };
 
 struct file_closer {
