@@ -205,6 +205,19 @@ std::vector<std::string> command(std::vector<std::string> args) {
     return args;
 }
 
+std::string getopt_complaints(const std::vector<std::string>& args) {
+    static const temp_dir unused; // the complaints read no index or database
+    run_setup setup;
+    setup.ports = unused.path();
+    setup.pkg = unused.path();
+    setup.program = VANDREL_GETOPT_COMPLAINTS;
+    const run_result complained = run_command(setup, command(args));
+    if (complained.status != 0) {
+        throw std::runtime_error("getopt_complaints failed: " + complained.err);
+    }
+    return complained.err;
+}
+
 std::string counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries) {
     return "\nResults: " + std::to_string(results) + " / Matches: " + std::to_string(matches) +
            " / Entries: " + std::to_string(entries) + "\n\n";
@@ -216,6 +229,7 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
         deadline_ = std::chrono::steady_clock::now() + *setup.timeout;
     }
     std::vector<std::string> args;
+    std::string executable; // when not args[0]
     std::vector<std::pair<std::string, std::string>> variables;
     std::optional<credentials> as;
     if (direct_) {
@@ -233,10 +247,16 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
             as = credentials_of(setup.user);
         }
         args = command;
+        if (setup.program) {
+            executable = setup.program->string();
+        }
         if (as && args.front() == vandrel_binary()) {
             args.front() = binary_open_to_all();
         }
     } else {
+        if (setup.program) {
+            throw std::logic_error("only a direct run can run another program");
+        }
 #if defined(__linux__)
         args = sandbox_command(setup, command);
 #else
@@ -277,8 +297,9 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
             (::setgroups(1, &as->gid) != 0 || ::setgid(as->gid) != 0 || ::setuid(as->uid) != 0)) {
             child_failed("switching user");
         }
-        ::execve(argv[0], argv.data(), envp.data());
-        child_failed(argv[0]);
+        const char* file = executable.empty() ? argv[0] : executable.c_str();
+        ::execve(file, argv.data(), envp.data());
+        child_failed(file);
     }
     out_.close_write();
     err_.close_write();

@@ -38,6 +38,9 @@ struct run_setup {
     // Killed (SIGKILL) when still running this long after it started, so
     // that a command that hangs fails its test instead of stalling it.
     std::optional<std::chrono::milliseconds> timeout;
+    // The file run, when it isn't the command's first word, which is then only
+    // the command's argv[0]. Direct runs only.
+    std::optional<std::filesystem::path> program;
     // Variables for the command, set after (and over) those above; PORTSDIR,
     // INDEXDIR, INDEXFILE and PKG_DBDIR are otherwise unset.
     std::vector<std::pair<std::string, std::string>> environment;
@@ -131,6 +134,12 @@ std::string vandrel_binary();
 
 // The binary with these arguments, as a command for run_command.
 std::vector<std::string> command(std::vector<std::string> args);
+
+// What this system's getopt_long says on standard error when the program is
+// given these arguments: its complaints about unknown options and missing
+// arguments, word for word and with the program's name as libc writes it,
+// from getopt_long run on the options the program itself hands it.
+std::string getopt_complaints(const std::vector<std::string>& args);
 
 // The counts line that -r ends a search with.
 std::string counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries);
