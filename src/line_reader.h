@@ -9,6 +9,7 @@
 #include <optional>
 #include <string_view>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "delimiters.h"
 
@@ -32,6 +33,13 @@ public:
     };
     line_reader(int fd, from_offset start, std::size_t initial_capacity = std::size_t{256} * 1024);
 
+    // What reads from the descriptor: read(2), unless a test stands in for it
+    // to have reads fail as it chooses (EINTR, EIO).
+    struct read_call {
+        ssize_t (*read)(int fd, void* buffer, std::size_t size);
+    };
+    line_reader(int fd, read_call call, std::size_t initial_capacity = std::size_t{256} * 1024);
+
     // The next line, with up to so many of its first delimiters recorded,
     // valid until the next call; nullptr at the end of the file or on a read
     // error (error() then tells which).
@@ -45,6 +53,7 @@ private:
     [[nodiscard]] bool newline_after(std::size_t from) const;
 
     int fd_;
+    ssize_t (*read_)(int fd, void* buffer, std::size_t size) = ::read;
     std::unique_ptr<char, free_deleter> buffer_;
     // The delimiters of buffer_[0, end_), one mask per block.
     std::unique_ptr<std::uint64_t, free_deleter> masks_;
