@@ -699,17 +699,38 @@ TEST(package_db_freshness, a_locked_database_is_retried_and_a_broken_one_waits_f
 
 // A writer's lock fails a read only for a moment: the read is tried again
 // while limits.lock_wait allows, and gets the table once the writer is done.
+// The writer, another process, lets go when the read's clock says 30 ms have
+// passed, each look at the clock finding a millisecond gone: within a wait
+// of 5 s the table is read; a wait of 20 ms gives up first, locked.
 TEST(package_db_freshness, a_read_waits_out_a_writer_within_the_lock_wait) {
-    const fixture::temp_dir dir;
-    const fs::path db = dir / "local.sqlite";
-    make_db(db, "DELETE", "INSERT INTO packages VALUES ('zsh', 'shells/zsh', '5.9');");
-    fixture::lock_holder holder(db, 30ms);
-    ASSERT_TRUE(holder.locked());
-    read_limits patient;
-    patient.lock_wait = 5000ms;
-    const table_read read = read_installed_packages(db.string(), patient);
-    ASSERT_TRUE(read.packages) << read.failure;
-    EXPECT_EQ(read.packages->find_name("zsh")->version, "5.9");
+    for (const std::chrono::milliseconds wait : {5000ms, 20ms}) {
+        const fixture::temp_dir dir;
+        const fs::path db = dir / "local.sqlite";
+        make_db(db, "DELETE", "INSERT INTO packages VALUES ('zsh', 'shells/zsh', '5.9');");
+        fixture::lock_holder holder(db);
+        ASSERT_TRUE(holder.locked());
+        manual_clock clock;
+        clock.step = 1ms;
+        const time_point start = clock.now;
+        read_limits limits;
+        limits.lock_wait = wait;
+        limits.now = [tick = clock.function(), &holder, start] {
+            const time_point reading = tick();
+            if (reading - start >= 30ms) {
+                holder.release();
+            }
+            return reading;
+        };
+        const table_read read = read_installed_packages(db.string(), limits);
+        if (wait > 30ms) {
+            ASSERT_TRUE(read.packages) << read.failure;
+            EXPECT_EQ(read.packages->find_name("zsh")->version, "5.9");
+            EXPECT_GE(clock.now - start, 30ms) << "read before the writer let go";
+        } else {
+            EXPECT_FALSE(read.packages);
+            EXPECT_TRUE(read.locked) << read.failure;
+        }
+    }
 }
 
 // Reads after the first take at most 1 / (share + 1) of the time since the
