@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <pwd.h>
@@ -187,23 +188,27 @@ TEST(hostile_index, a_64_mib_line_costs_about_its_size_in_memory) {
 #endif
 }
 
-// Writes to a FIFO from a thread of its own once a reader has opened it. When
-// the run ends without opening it, finish() lets the writer go at once rather
-// than leave it blocked in open() until the test times out.
+// Writes to a FIFO from a thread of its own once a reader has opened it: the
+// thread waits in a blocking open, which returns when the reader comes. When
+// the run ends without opening the FIFO, finish() opens it itself to let the
+// thread go, which then writes nothing.
 class fifo_writer {
 public:
     fifo_writer(const fs::path& fifo, std::function<void(int fd)> write)
-        : thread_([this, fifo, write = std::move(write)] {
+        : fifo_(fifo), thread_([this, write = std::move(write)] {
               int fd = -1;
-              // Without a reader, a non-blocking open fails with ENXIO.
-              while ((fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
-                  if (errno != ENXIO || done_) {
+              while ((fd = open(fifo_.c_str(), O_WRONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+              }
+              {
+                  const std::lock_guard<std::mutex> lock(mutex_);
+                  if (fd < 0 || finishing_) {
+                      if (fd >= 0) {
+                          close(fd);
+                      }
                       return;
                   }
-                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                  opened_ = true;
               }
-              fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-              opened_ = true;
               write(fd);
               close(fd);
           }) {}
@@ -215,18 +220,40 @@ public:
     fifo_writer(const fifo_writer&) = delete;
     fifo_writer& operator=(const fifo_writer&) = delete;
 
-    // After the run: stops waiting for a reader, waits for the writer, and
-    // tells whether a reader ever opened the FIFO.
+    // After the run: lets the writer go if no reader came, waits for it, and
+    // tells whether a reader opened the FIFO. A reader that opens it and
+    // reads something can't end before the writer has written, so a run that
+    // read the FIFO is always told apart from one that never opened it.
     bool finish() {
-        done_ = true;
+        bool opened = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            finishing_ = true;
+            opened = opened_;
+        }
+        if (!opened) {
+            // The writer is in its open, or past it and bound to see
+            // finishing_: this open lets it go, without waiting for it, and
+            // the read ends when it closes without writing.
+            const int fd = open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+                char byte = 0;
+                while (read(fd, &byte, 1) < 0 && errno == EINTR) {
+                }
+                close(fd);
+            }
+        }
         thread_.join();
-        return opened_;
+        return opened;
     }
 
 private:
-    std::atomic<bool> done_{false};
-    std::atomic<bool> opened_{false};
-    std::thread thread_; // last: it starts once the flags exist
+    fs::path fifo_;
+    std::mutex mutex_;
+    bool finishing_ = false; // finish() has begun: the writer must not write
+    bool opened_ = false;    // the writer's open returned before finish()
+    std::thread thread_;     // last: it starts once the rest exists
 };
 
 TEST(hostile_index, a_fifo_is_read_like_a_file) {
