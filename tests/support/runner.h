@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "pipe_gauge.h"
 
 namespace fixture {
 
@@ -83,8 +84,12 @@ public:
     // The command's process when it was run directly, else 0.
     [[nodiscard]] pid_t pid() const { return direct_ ? child_ : 0; }
 
-    // Waits, up to a minute, until the command blocks on its full standard
-    // output; false when it ended first (or could not be run here).
+    // Reads, and keeps, the command's standard output as it comes until
+    // 64 KiB or more have come since the last wait, then waits until the pipe
+    // is full: the command is then blocked on its standard output, or blocks
+    // at its next write, until the test reads. false when the command ended
+    // first (or could not be run here). A minute, or the run's timeout, is a
+    // guard against a command that hangs, not the way it waits.
     bool wait_until_output_blocks();
 
     // Reads at most so many bytes of standard output, waiting for the first;
@@ -99,6 +104,7 @@ private:
     void wait();
 
     pipe_pair out_;
+    pipe_gauge out_gauge_{out_.read_end, out_.write_end};
     pipe_pair err_;
     pid_t child_ = -1;
     std::optional<std::chrono::steady_clock::time_point> deadline_;
