@@ -195,8 +195,8 @@ TEST(hostile_index, a_64_mib_line_costs_about_its_size_in_memory) {
 // thread go, which then writes nothing.
 class fifo_writer {
 public:
-    fifo_writer(const fs::path& fifo, std::function<void(int fd)> write)
-        : fifo_(fifo), thread_([this, write = std::move(write)] {
+    fifo_writer(fs::path fifo, std::function<void(int fd)> write)
+        : fifo_(std::move(fifo)), thread_([this, write = std::move(write)] {
               int fd = -1;
               while ((fd = open(fifo_.c_str(), O_WRONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
               }
