@@ -6,8 +6,6 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "system.h"
-
 namespace {
 
 // getopt_long's answer for a long option: past every letter, by its place
@@ -37,6 +35,10 @@ constexpr int long_code(std::string_view name) {
     throw std::logic_error("no such long option");
 }
 
+// "+": stop at the first operand, which getopt_long would otherwise not do on
+// glibc or the BSDs.
+constexpr const char* option_string = "+adpmDrhfvn";
+
 // The table as getopt_long wants it, closed by a zeroed entry.
 std::array<option, long_option_table.size() + 1> getopt_long_options() {
     std::array<option, long_option_table.size() + 1> options{};
@@ -54,16 +56,18 @@ std::span<const long_option> long_options() noexcept {
     return long_option_table;
 }
 
-command_line parse_command_line(int argc, char** argv) {
-    // "+": stop at the first operand, which getopt_long would otherwise not
-    // do on glibc or the BSDs.
-    static constexpr const char* option_string = "+adpmDrhfvn";
+getopt_arguments getopt_arguments_for_parsing() noexcept {
     static const auto getopt_options = getopt_long_options();
-    restart_getopt();
+    return {option_string, getopt_options.data()};
+}
+
+command_line parse_command_line(int argc, char** argv) {
+    const getopt_arguments arguments = getopt_arguments_for_parsing();
     command_line parsed;
     search_options& o = parsed.options;
     int code = 0;
-    while ((code = getopt_long(argc, argv, option_string, getopt_options.data(), nullptr)) != -1) {
+    while ((code = getopt_long(argc, argv, arguments.option_string, arguments.long_options,
+                               nullptr)) != -1) {
         switch (code) {
         case 'a':
             o.search_description = o.search_path = o.search_maintainer = o.search_depends = true;

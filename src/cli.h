@@ -7,6 +7,8 @@
 
 #include "search_options.h"
 
+struct option; // <getopt.h>
+
 struct command_line {
     search_options options;
     // --index FILE: the index to read, "-" for standard input; the last one
@@ -21,8 +23,20 @@ struct command_line {
 // options may be abbreviated to any unique beginning, and --index takes its
 // file as "--index FILE" or "--index=FILE". An option not in the list, or
 // --index without its file, gets getopt_long's own diagnostic on standard
-// error and counts as -h. May be called again with another argument vector.
+// error and counts as -h. Parses once per process: getopt_long keeps its
+// place between calls, and how it is made to start over differs between
+// systems.
 command_line parse_command_line(int argc, char** argv);
+
+// What parse_command_line hands getopt_long: the option string and the long
+// options, closed by a zeroed entry, both valid for the whole run. For a
+// caller that must have getopt_long answer, and complain, exactly as it does
+// for the program.
+struct getopt_arguments {
+    const char* option_string;
+    const option* long_options;
+};
+getopt_arguments getopt_arguments_for_parsing() noexcept;
 
 // A long option: its name without the hyphens, the placeholder of its
 // argument (nullptr for none) and one line on what it does.

@@ -31,6 +31,11 @@ line_reader::line_reader(int fd, from_offset start, std::size_t initial_capacity
     offset_ = start.offset;
 }
 
+line_reader::line_reader(int fd, read_call call, std::size_t initial_capacity)
+    : line_reader(fd, initial_capacity) {
+    read_ = call.read;
+}
+
 // Moves the partial line at begin_ to the buffer's start, grows the buffer
 // when that line fills it, and reads once.
 bool line_reader::fill() {
@@ -49,7 +54,7 @@ bool line_reader::fill() {
     }
     for (;;) {
         const ssize_t got = offset_ ? ::pread(fd_, buffer_.get() + end_, capacity_ - end_, *offset_)
-                                    : ::read(fd_, buffer_.get() + end_, capacity_ - end_);
+                                    : read_(fd_, buffer_.get() + end_, capacity_ - end_);
         if (got > 0) {
             end_ += static_cast<std::size_t>(got);
             if (offset_) {

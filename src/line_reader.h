@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include "delimiters.h"
 
@@ -30,6 +31,13 @@ public:
     };
     line_reader(int fd, from_offset start, std::size_t initial_capacity = std::size_t{256} * 1024);
 
+    // What reads from the descriptor: read(2), unless a test stands in for it
+    // to have reads fail as it chooses (EINTR, EIO).
+    struct read_call {
+        ssize_t (*read)(int fd, void* buffer, std::size_t size);
+    };
+    line_reader(int fd, read_call call, std::size_t initial_capacity = std::size_t{256} * 1024);
+
     // The next line without its newline, valid until the next call; absent
     // at the end of the file or on a read error (error() then tells which).
     std::optional<std::string_view> next();
@@ -41,6 +49,7 @@ private:
     bool fill();
 
     int fd_;
+    ssize_t (*read_)(int fd, void* buffer, std::size_t size) = ::read;
     std::unique_ptr<char, free_deleter> buffer_;
     std::size_t capacity_;
     std::size_t begin_ = 0;        // first byte of the current line

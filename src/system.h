@@ -1,7 +1,7 @@
 // What differs between the systems vandrel runs on: where the kernel's release
-// comes from, and how getopt_long(3) is made to start over. Each
-// system has its own file, chosen by the build: system_bsd.cpp (FreeBSD, the
-// other BSDs with sysctlbyname(3), macOS) and system_linux.cpp.
+// comes from. Each system has its own file, chosen by the build:
+// system_bsd.cpp (FreeBSD, the other BSDs with sysctlbyname(3), macOS) and
+// system_linux.cpp.
 #pragma once
 
 #include <optional>
@@ -11,6 +11,3 @@
 // the BSDs and macOS, /proc/sys/kernel/osrelease on Linux. Absent when the
 // kernel reports an empty release or none at all.
 std::optional<std::string> kernel_release();
-
-// Makes the next getopt_long(3) call start over at the first argument.
-void restart_getopt() noexcept;

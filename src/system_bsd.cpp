@@ -1,7 +1,5 @@
-// FreeBSD, DragonFly, NetBSD and macOS: the kernel answers through sysctl(3),
-// and getopt_long(3) is reset with optreset.
+// FreeBSD, DragonFly, NetBSD and macOS: the kernel answers through sysctl(3).
 #include <cstring>
-#include <unistd.h>
 
 #include "system.h"
 // sys/sysctl.h wants sys/types.h first.
@@ -24,9 +22,4 @@ std::optional<std::string> kernel_release() {
         return std::nullopt;
     }
     return release;
-}
-
-void restart_getopt() noexcept {
-    optreset = 1;
-    optind = 1;
 }

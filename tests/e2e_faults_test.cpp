@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <pwd.h>
@@ -29,6 +30,7 @@
 #include <sqlite3.h>
 
 #include "lock_holder.h"
+#include "pipe_gauge.h"
 #include "runner.h"
 
 using namespace std::string_literals;
@@ -187,23 +189,27 @@ TEST(hostile_index, a_64_mib_line_costs_about_its_size_in_memory) {
 #endif
 }
 
-// Writes to a FIFO from a thread of its own once a reader has opened it. When
-// the run ends without opening it, finish() lets the writer go at once rather
-// than leave it blocked in open() until the test times out.
+// Writes to a FIFO from a thread of its own once a reader has opened it: the
+// thread waits in a blocking open, which returns when the reader comes. When
+// the run ends without opening the FIFO, finish() opens it itself to let the
+// thread go, which then writes nothing.
 class fifo_writer {
 public:
-    fifo_writer(const fs::path& fifo, std::function<void(int fd)> write)
-        : thread_([this, fifo, write = std::move(write)] {
+    fifo_writer(fs::path fifo, std::function<void(int fd)> write)
+        : fifo_(std::move(fifo)), thread_([this, write = std::move(write)] {
               int fd = -1;
-              // Without a reader, a non-blocking open fails with ENXIO.
-              while ((fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
-                  if (errno != ENXIO || done_) {
+              while ((fd = open(fifo_.c_str(), O_WRONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+              }
+              {
+                  const std::lock_guard<std::mutex> lock(mutex_);
+                  if (fd < 0 || finishing_) {
+                      if (fd >= 0) {
+                          close(fd);
+                      }
                       return;
                   }
-                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                  opened_ = true;
               }
-              fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-              opened_ = true;
               write(fd);
               close(fd);
           }) {}
@@ -215,18 +221,40 @@ public:
     fifo_writer(const fifo_writer&) = delete;
     fifo_writer& operator=(const fifo_writer&) = delete;
 
-    // After the run: stops waiting for a reader, waits for the writer, and
-    // tells whether a reader ever opened the FIFO.
+    // After the run: lets the writer go if no reader came, waits for it, and
+    // tells whether a reader opened the FIFO. A reader that opens it and
+    // reads something can't end before the writer has written, so a run that
+    // read the FIFO is always told apart from one that never opened it.
     bool finish() {
-        done_ = true;
+        bool opened = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            finishing_ = true;
+            opened = opened_;
+        }
+        if (!opened) {
+            // The writer is in its open, or past it and bound to see
+            // finishing_: this open lets it go, without waiting for it, and
+            // the read ends when it closes without writing.
+            const int fd = open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+                char byte = 0;
+                while (read(fd, &byte, 1) < 0 && errno == EINTR) {
+                }
+                close(fd);
+            }
+        }
         thread_.join();
-        return opened_;
+        return opened;
     }
 
 private:
-    std::atomic<bool> done_{false};
-    std::atomic<bool> opened_{false};
-    std::thread thread_; // last: it starts once the flags exist
+    fs::path fifo_;
+    std::mutex mutex_;
+    bool finishing_ = false; // finish() has begun: the writer must not write
+    bool opened_ = false;    // the writer's open returned before finish()
+    std::thread thread_;     // last: it starts once the rest exists
 };
 
 TEST(hostile_index, a_fifo_is_read_like_a_file) {
@@ -1001,21 +1029,25 @@ TEST_P(concurrent_writer_test, commits_succeed_all_through_a_long_search) {
 }
 
 // A package manager committing again and again, as another process: each
-// round opens the database, changes a version, commits and closes, about
-// every 13 ms, until told to stop; it then reports how many commits it made.
+// round opens the database, changes a version, commits and closes. A round
+// is made each time the test asks for one, in turn; the writer tells of each
+// commit as it makes it, and when told to stop, of how many it made.
 class looping_writer {
 public:
     explicit looping_writer(const fs::path& db) {
-        if (pipe2(stop_, O_CLOEXEC) != 0 || pipe2(count_, O_CLOEXEC) != 0) {
+        if (pipe2(go_, O_CLOEXEC) != 0 || pipe2(made_, O_CLOEXEC) != 0 ||
+            pipe2(count_, O_CLOEXEC) != 0) {
             throw std::runtime_error("pipe2 failed");
         }
         child_ = fork();
         if (child_ == 0) {
-            close(stop_[1]);
+            close(go_[1]);
+            close(made_[0]);
             close(count_[0]);
             int commits = 0;
-            pollfd stop{stop_[0], POLLIN, 0};
-            while (poll(&stop, 1, 0) == 0) {
+            char round = 0;
+            // Until the test closes its end: the rounds asked for are all made.
+            while (read(go_[0], &round, 1) == 1) {
                 sqlite3* db_handle = nullptr;
                 if (sqlite3_open(db.c_str(), &db_handle) == SQLITE_OK) {
                     sqlite3_busy_timeout(db_handle, 10000);
@@ -1028,54 +1060,103 @@ public:
                     }
                 }
                 sqlite3_close(db_handle);
-                const timespec pause{0, 13'000'000};
-                nanosleep(&pause, nullptr);
+                if (write(made_[1], &round, 1) != 1) {
+                    _exit(1);
+                }
             }
             _exit(write(count_[1], &commits, sizeof commits) == sizeof commits ? 0 : 1);
         }
-        close(stop_[0]);
+        close(go_[0]);
+        close(made_[1]);
         close(count_[1]);
     }
     ~looping_writer() { stop(); }
     looping_writer(const looping_writer&) = delete;
     looping_writer& operator=(const looping_writer&) = delete;
 
-    // Stops the writer and returns how many commits it made.
+    // Asks for one more round, made after those asked for before.
+    void ask() {
+        const char round = '+';
+        if (write(go_[1], &round, 1) != 1) {
+            throw std::runtime_error("the writer is gone");
+        }
+        ++asked_;
+    }
+
+    // Waits until every round asked for is made: false when the writer
+    // ended first, or after a minute, a guard against one that hangs.
+    bool wait_for_rounds() {
+        const auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        char rounds[64];
+        while (made_rounds_ < asked_) {
+            pollfd told{made_[0], POLLIN, 0};
+            if (poll(&told, 1, fixture::milliseconds_until(guard)) == 0) {
+                return false;
+            }
+            const ssize_t got = read(made_[0], rounds, sizeof rounds);
+            if (got == 0) {
+                return false;
+            }
+            made_rounds_ += static_cast<int>(std::max<ssize_t>(got, 0));
+        }
+        return true;
+    }
+
+    // Stops the writer once it has made the rounds asked for, and returns how
+    // many of them committed.
     int stop() {
         if (child_ > 0) {
-            close(stop_[1]);
+            close(go_[1]);
             if (read(count_[0], &commits_, sizeof commits_) != sizeof commits_) {
                 commits_ = -1;
             }
             close(count_[0]);
+            close(made_[0]);
             waitpid(child_, nullptr, 0);
             child_ = -1;
         }
         return commits_;
     }
 
+    [[nodiscard]] int asked() const { return asked_; }
+
 private:
-    int stop_[2] = {-1, -1};
+    int go_[2] = {-1, -1};
+    int made_[2] = {-1, -1};
     int count_[2] = {-1, -1};
     pid_t child_ = -1;
+    int asked_ = 0;
+    int made_rounds_ = 0;
     int commits_ = 0;
 };
 
-// Commits all through a long search: every installed port shows as
-// installed, none as not, and nothing is reported.
+// Commits all through a long search, by another process that opens and
+// closes the database each time: every installed port shows as installed,
+// none as not, nothing is reported, and every commit succeeds. A round is
+// asked for each time the search waits for its reader, and made while the
+// search reads on; the first is waited for, so that one at least is made
+// while the search waits part-way, whatever the two processes' pace.
 TEST_P(concurrent_writer_test, a_writer_committing_in_a_loop_never_hides_installed_ports) {
     const busy_system busy(20000, GetParam());
     looping_writer writer(busy.db);
     fixture::run_setup setup = busy.system.setup();
     setup.timeout = std::chrono::seconds(60);
-    RUN_OR_SKIP(got, setup, command({"-f", ""}));
+    fixture::command_process search(setup, command({"-f", ""}));
+    WAIT_UNTIL_OUTPUT_BLOCKS(search);
+    writer.ask();
+    EXPECT_TRUE(writer.wait_for_rounds()) << "the writer couldn't commit beside the search";
+    while (search.wait_until_output_blocks()) {
+        writer.ask();
+    }
+    const fixture::run_result got = search.finish();
     const int commits = writer.stop();
     const std::string marks = marks_of(got.out);
     ASSERT_EQ(marks.size(), 20001U);
     EXPECT_EQ(marks.find('-'), 20000U) << "only the latecomer isn't installed";
     EXPECT_EQ(got.err, "");
     EXPECT_EQ(got.status, 0);
-    EXPECT_GE(commits, 2) << "the writer should have committed beside the search";
+    EXPECT_GE(writer.asked(), 5) << "the search should have waited for its reader many times";
+    EXPECT_EQ(commits, writer.asked());
 }
 
 INSTANTIATE_TEST_SUITE_P(journal_modes, concurrent_writer_test, testing::Values("DELETE", "WAL"),

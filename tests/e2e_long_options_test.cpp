@@ -647,17 +647,19 @@ TEST(help_option, lists_the_long_options_and_unknown_ones_bring_the_help) {
     RUN_OR_SKIP(short_help, system.setup(), command({"-h"}));
     EXPECT_EQ(short_help.out, help);
 
+    // After the term, --index is a second operand: help, and no complaint.
+    // Otherwise the complaint is this system's getopt_long's own.
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--bogus", "zsh"}, std::vector<std::string>{"zsh", "--index"},
           std::vector<std::string>{"--index"}}) {
         RUN_OR_SKIP(bad, system.setup(), command(args));
-        EXPECT_EQ(bad.out, help) << args[0];
-        EXPECT_EQ(bad.status, 0);
+        const std::string label = testing::PrintToString(args);
+        EXPECT_EQ(bad.out, help) << label;
+        EXPECT_EQ(bad.err, fixture::getopt_complaints(args)) << label;
+        EXPECT_EQ(bad.status, 0) << label;
     }
-    RUN_OR_SKIP(bogus, system.setup(), command({"--bogus", "zsh"}));
-    EXPECT_TRUE(bogus.err.starts_with(std::string(VANDREL_BINARY) + ": ") &&
-                bogus.err.find("bogus") != std::string::npos)
-        << bogus.err;
+    EXPECT_EQ(fixture::getopt_complaints({"zsh", "--index"}), "");
+    EXPECT_NE(fixture::getopt_complaints({"--bogus", "zsh"}).find("bogus"), std::string::npos);
 
     RUN_OR_SKIP(version, system.setup(), command({"--vers", "zsh", "bash"}));
     EXPECT_EQ(version.out, fixture::expected_version_line());

@@ -1,10 +1,6 @@
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <pthread.h>
 #include <random>
 #include <string>
 #include <string_view>
@@ -115,37 +111,63 @@ TEST(line_reader, reads_from_a_pipe) {
     EXPECT_EQ(lines[999], "port999-1.0|/usr/ports/misc/p");
 }
 
-std::atomic<int> signals_caught{0};
+// A stand-in for read(2) that follows a script: before each real read, it
+// fails with the script's next errno, if any, and reads when the next entry
+// is 0. Past the script's end it only reads.
+struct scripted_reads {
+    static inline std::vector<int> script;
+    static inline std::size_t step = 0;
+    static inline int reads = 0;
 
-// A signal whose handler was installed without SA_RESTART interrupts a read
-// that waits for its pipe (EINTR): the reader must read on, not fail.
-TEST(line_reader, reads_on_after_a_signal_interrupts_a_read) {
-    struct sigaction action {};
-    action.sa_handler = [](int) { ++signals_caught; };
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no SA_RESTART: the read returns EINTR
-    struct sigaction previous {};
-    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const pthread_t reader_thread = pthread_self();
-    std::thread writer([fd = fds[1], reader_thread] {
-        // Long enough for the reader to block in read() first.
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        pthread_kill(reader_thread, SIGUSR1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const std::string lines = "a|b\nc|d\n";
-        EXPECT_EQ(write(fd, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
-        close(fd);
-    });
-    const std::vector<std::string> lines = read_lines(fds[0], 64);
-    writer.join();
-    close(fds[0]);
-    sigaction(SIGUSR1, &previous, nullptr);
-    EXPECT_EQ(signals_caught.load(), 1);
-    EXPECT_EQ(lines, (std::vector<std::string>{"a|b", "c|d"}));
+    static void start(std::vector<int> entries) {
+        script = std::move(entries);
+        step = 0;
+        reads = 0;
+    }
+    static ssize_t read(int fd, void* buffer, std::size_t size) {
+        if (step < script.size() && script[step] != 0) {
+            errno = script[step++];
+            return -1;
+        }
+        step += step < script.size() ? 1 : 0;
+        ++reads;
+        return ::read(fd, buffer, size);
+    }
+};
+
+// A signal caught without SA_RESTART fails a read that waits with EINTR: the
+// reader must read on, not fail. Here every read, the last one that finds the
+// end of the file included, is interrupted once, twice for the first, with
+// lines that straddle reads and a buffer that has to grow.
+TEST(line_reader, reads_on_after_reads_are_interrupted) {
+    const std::string content = "a|b\nc|d\n" + std::string(300, 'x') + "\ne";
+    const std::vector<std::string> lines = {"a|b", "c|d", std::string(300, 'x'), "e"};
+    for (const std::size_t capacity : {std::size_t{1}, std::size_t{3}, std::size_t{128} * 1024}) {
+        std::vector<int> script = {EINTR, EINTR, 0};
+        for (int i = 0; i < 1000; ++i) {
+            script.insert(script.end(), {EINTR, 0});
+        }
+        scripted_reads::start(script);
+        const fixture::file_handle file = fixture::stream_with(content);
+        line_reader reader(fileno(file.get()), line_reader::read_call{&scripted_reads::read},
+                           capacity);
+        std::vector<std::string> got;
+        while (const std::optional<std::string_view> line = reader.next()) {
+            got.emplace_back(*line);
+        }
+        EXPECT_EQ(got, lines) << "buffer of " << capacity;
+        EXPECT_EQ(reader.error(), 0) << "buffer of " << capacity;
+        // Every read was made after its interruptions: none was taken for the
+        // end of the file or an error.
+        EXPECT_GE(scripted_reads::reads, 2) << "buffer of " << capacity;
+        EXPECT_EQ(scripted_reads::step, 1 + 2 * static_cast<std::size_t>(scripted_reads::reads))
+            << "buffer of " << capacity;
+    }
 }
 
+// A read that fails is an error, not the end of the file: the reader says
+// which, whether the descriptor can't be read at all (a folder) or a read
+// fails part-way, after an interruption, once lines have come.
 TEST(line_reader, reports_a_read_error) {
     const fixture::temp_dir dir;
     const int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
@@ -154,6 +176,15 @@ TEST(line_reader, reports_a_read_error) {
     EXPECT_FALSE(reader.next());
     EXPECT_EQ(reader.error(), EISDIR);
     close(fd);
+
+    scripted_reads::start({0, EINTR, EIO});
+    const fixture::file_handle file = fixture::stream_with("a|b\nc|d\ne|f\n");
+    line_reader part_way(fileno(file.get()), line_reader::read_call{&scripted_reads::read}, 5);
+    const std::optional<std::string_view> first = part_way.next();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(*first, "a|b");
+    EXPECT_FALSE(part_way.next()) << "the failed read was taken for more lines";
+    EXPECT_EQ(part_way.error(), EIO);
 }
 
 } // namespace

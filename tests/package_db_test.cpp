@@ -699,17 +699,38 @@ TEST(package_db_freshness, a_locked_database_is_retried_and_a_broken_one_waits_f
 
 // A writer's lock fails a read only for a moment: the read is tried again
 // while limits.lock_wait allows, and gets the table once the writer is done.
+// The writer, another process, lets go when the read's clock says 30 ms have
+// passed, each look at the clock finding a millisecond gone: within a wait
+// of 5 s the table is read; a wait of 20 ms gives up first, locked.
 TEST(package_db_freshness, a_read_waits_out_a_writer_within_the_lock_wait) {
-    const fixture::temp_dir dir;
-    const fs::path db = dir / "local.sqlite";
-    make_db(db, "DELETE", "INSERT INTO packages VALUES ('zsh', 'shells/zsh', '5.9');");
-    fixture::lock_holder holder(db, 30ms);
-    ASSERT_TRUE(holder.locked());
-    read_limits patient;
-    patient.lock_wait = 5000ms;
-    const table_read read = read_installed_packages(db.string(), patient);
-    ASSERT_TRUE(read.packages) << read.failure;
-    EXPECT_EQ(read.packages->find_name("zsh")->version, "5.9");
+    for (const std::chrono::milliseconds wait : {5000ms, 20ms}) {
+        const fixture::temp_dir dir;
+        const fs::path db = dir / "local.sqlite";
+        make_db(db, "DELETE", "INSERT INTO packages VALUES ('zsh', 'shells/zsh', '5.9');");
+        fixture::lock_holder holder(db);
+        ASSERT_TRUE(holder.locked());
+        manual_clock clock;
+        clock.step = 1ms;
+        const time_point start = clock.now;
+        read_limits limits;
+        limits.lock_wait = wait;
+        limits.now = [tick = clock.function(), &holder, start] {
+            const time_point reading = tick();
+            if (reading - start >= 30ms) {
+                holder.release();
+            }
+            return reading;
+        };
+        const table_read read = read_installed_packages(db.string(), limits);
+        if (wait > 30ms) {
+            ASSERT_TRUE(read.packages) << read.failure;
+            EXPECT_EQ(read.packages->find_name("zsh")->version, "5.9");
+            EXPECT_GE(clock.now - start, 30ms) << "read before the writer let go";
+        } else {
+            EXPECT_FALSE(read.packages);
+            EXPECT_TRUE(read.locked) << read.failure;
+        }
+    }
 }
 
 // Reads after the first take at most 1 / (share + 1) of the time since the
@@ -819,7 +840,10 @@ TEST(package_db_freshness, files_dated_in_the_future_are_read_once_and_commits_s
 // A second process commits a new version again and again, opening and
 // closing the database each time, while lookups go on with no recheck
 // interval: every answer is a version that was committed, never one older
-// than an answer before it, and never "not installed".
+// than an answer before it, and never "not installed". After each commit the
+// writer waits until a dozen lookups have begun since the reader heard of
+// it, so that the lookups keep up with the commits whatever the two
+// processes' pace, and run on while the next commit is made.
 TEST(package_db_writers, lookups_during_a_storm_of_commits_see_committed_versions) {
     for (const char* mode : {"DELETE", "WAL"}) {
         const fixture::temp_dir dir;
@@ -834,11 +858,15 @@ TEST(package_db_writers, lookups_during_a_storm_of_commits_see_committed_version
         ASSERT_EQ(database.lookup_installed_version("zsh"sv), "0") << mode;
 
         constexpr int commits = 25;
+        constexpr int lookups_per_commit = 12;
         int done[2];
+        int go[2];
         ASSERT_EQ(pipe(done), 0);
+        ASSERT_EQ(pipe(go), 0);
         const pid_t writer = fork();
         if (writer == 0) {
             close(done[0]);
+            close(go[1]);
             alarm(child_seconds);
             for (int version = 1; version <= commits; ++version) {
                 sqlite3* raw = nullptr;
@@ -853,14 +881,21 @@ TEST(package_db_writers, lookups_during_a_storm_of_commits_see_committed_version
                 if (write(done[1], &mark, 1) != 1) {
                     _exit(1);
                 }
-                const timespec pause{0, 13'000'000};
-                nanosleep(&pause, nullptr);
+                // Until the reader lets it go on; the end of the pipe means
+                // the reader gave up.
+                char next = 0;
+                if (version < commits && read(go[0], &next, 1) != 1) {
+                    _exit(1);
+                }
             }
             _exit(0);
         }
         close(done[1]);
+        close(go[0]);
         ASSERT_EQ(fcntl(done[0], F_SETFL, O_NONBLOCK), 0);
         int committed = 0;
+        int let_go = 0;        // commits the writer was let past
+        int lookups_since = 0; // lookups begun since the last commit was heard of
         bool writer_failed = false;
         int highest = 0;
         int lookups = 0;
@@ -870,15 +905,23 @@ TEST(package_db_writers, lookups_during_a_storm_of_commits_see_committed_version
         while (!writer_done && lookups < 1'000'000) {
             const std::optional<std::string> answer = database.lookup_installed_version("zsh"sv);
             ++lookups;
+            ++lookups_since;
             char marks[64];
             ssize_t n = 0;
             while ((n = read(done[0], marks, sizeof marks)) > 0) {
                 for (ssize_t i = 0; i < n; ++i) {
                     writer_failed |= marks[i] != '+';
                     ++committed;
+                    lookups_since = 0;
                 }
             }
             writer_done = n == 0;
+            // The writer waits after every commit but the last.
+            if (committed > let_go && let_go < commits - 1 && lookups_since >= lookups_per_commit) {
+                const char next = 'g';
+                ASSERT_EQ(write(go[1], &next, 1), 1) << mode;
+                ++let_go;
+            }
             // The writer tells of a commit after making it: one may be seen first.
             int version = -1;
             if (answer) {
@@ -897,12 +940,13 @@ TEST(package_db_writers, lookups_during_a_storm_of_commits_see_committed_version
             seen.insert(version);
         }
         close(done[0]);
+        close(go[1]);
         int status = 0;
         waitpid(writer, &status, 0);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << mode << ": writer " << status;
         EXPECT_FALSE(writer_failed) << mode;
         EXPECT_EQ(committed, commits) << mode;
-        EXPECT_GE(lookups, 300) << mode;
+        EXPECT_GE(lookups, commits * lookups_per_commit) << mode;
         EXPECT_TRUE(wrong.empty()) << mode << ": " << testing::PrintToString(wrong);
         EXPECT_GE(seen.size(), 5U) << mode << ": the table didn't follow the commits";
         // A read the writer's last moments failed is tried again within the

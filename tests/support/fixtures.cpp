@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include "getopt_restart.h"
+
 namespace fixture {
 
 std::filesystem::path source_dir() {
@@ -148,6 +150,7 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
 command_line parse_arguments(std::vector<std::string> args) {
     args.insert(args.begin(), "vandrel");
     std::vector<char*> argv = c_strings(args);
+    restart_getopt();
     return parse_command_line(static_cast<int>(args.size()), argv.data());
 }
 

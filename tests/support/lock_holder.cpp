@@ -1,13 +1,12 @@
 #include "lock_holder.h"
 
-#include <ctime>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace fixture {
 
-lock_holder::lock_holder(const std::filesystem::path& db, std::chrono::milliseconds hold_for) {
+lock_holder::lock_holder(const std::filesystem::path& db) {
     // Close-on-exec: a command started meanwhile must not keep the release
     // end open, and the lock with it.
     int ready[2];
@@ -28,11 +27,6 @@ lock_holder::lock_holder(const std::filesystem::path& db, std::chrono::milliseco
         const char done = fd >= 0 && fcntl(fd, F_SETLK, &lock) == 0 ? 'y' : 'n';
         if (write(ready[1], &done, 1) != 1) {
             _exit(1);
-        }
-        if (hold_for.count() > 0) {
-            const timespec pause{0, std::chrono::nanoseconds(hold_for).count()};
-            nanosleep(&pause, nullptr);
-            _exit(0);
         }
         char go = 0;
         _exit(read(release_[0], &go, 1) < 0 ? 1 : 0);

@@ -2,7 +2,6 @@
 // middle of a commit does, without changing any of its files.
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 #include <sys/types.h>
 
@@ -10,10 +9,8 @@ namespace fixture {
 
 class lock_holder {
 public:
-    // Locks the database from a child process: until release(), or, with
-    // hold_for, for that long (the child paces itself, as a writer would).
-    explicit lock_holder(const std::filesystem::path& db,
-                         std::chrono::milliseconds hold_for = std::chrono::milliseconds(0));
+    // Locks the database from a child process, until release().
+    explicit lock_holder(const std::filesystem::path& db);
     ~lock_holder() { release(); }
     lock_holder(const lock_holder&) = delete;
     lock_holder& operator=(const lock_holder&) = delete;
@@ -22,7 +19,8 @@ public:
 
     // Whether the child got the lock.
     [[nodiscard]] bool locked() const { return locked_; }
-    // Lets the lock go and waits for the child to end.
+    // Lets the lock go and waits for the child to end: the lock is gone on
+    // return. Once is enough; later calls do nothing.
     void release();
 
 private:

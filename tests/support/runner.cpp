@@ -11,7 +11,6 @@
 #include <pwd.h>
 #include <stdexcept>
 #include <string_view>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -127,9 +126,7 @@ void drain(pipe_pair& out, pipe_pair& err, std::string& out_text, std::string& e
     while (open > 0) {
         int wait_ms = -1;
         if (deadline) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                *deadline - std::chrono::steady_clock::now());
-            wait_ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+            wait_ms = milliseconds_until(*deadline);
         }
         const int ready = ::poll(fds, 2, wait_ms);
         if (ready < 0) {
@@ -205,6 +202,19 @@ std::vector<std::string> command(std::vector<std::string> args) {
     return args;
 }
 
+std::string getopt_complaints(const std::vector<std::string>& args) {
+    static const temp_dir unused; // the complaints read no index or database
+    run_setup setup;
+    setup.ports = unused.path();
+    setup.pkg = unused.path();
+    setup.program = VANDREL_GETOPT_COMPLAINTS;
+    const run_result complained = run_command(setup, command(args));
+    if (complained.status != 0) {
+        throw std::runtime_error("getopt_complaints failed: " + complained.err);
+    }
+    return complained.err;
+}
+
 std::string counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries) {
     return "\nResults: " + std::to_string(results) + " / Matches: " + std::to_string(matches) +
            " / Entries: " + std::to_string(entries) + "\n\n";
@@ -216,6 +226,7 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
         deadline_ = std::chrono::steady_clock::now() + *setup.timeout;
     }
     std::vector<std::string> args;
+    std::string executable; // when not args[0]
     std::vector<std::pair<std::string, std::string>> variables;
     std::optional<credentials> as;
     if (direct_) {
@@ -233,10 +244,16 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
             as = credentials_of(setup.user);
         }
         args = command;
+        if (setup.program) {
+            executable = setup.program->string();
+        }
         if (as && args.front() == vandrel_binary()) {
             args.front() = binary_open_to_all();
         }
     } else {
+        if (setup.program) {
+            throw std::logic_error("only a direct run can run another program");
+        }
 #if defined(__linux__)
         args = sandbox_command(setup, command);
 #else
@@ -281,8 +298,9 @@ command_process::command_process(const run_setup& setup, const std::vector<std::
             (::setgroups(1, &as->gid) != 0 || ::setgid(as->gid) != 0 || ::setuid(as->uid) != 0)) {
             child_failed("switching user");
         }
-        ::execve(argv[0], argv.data(), envp.data());
-        child_failed(argv[0]);
+        const char* file = executable.empty() ? argv[0] : executable.c_str();
+        ::execve(file, argv.data(), envp.data());
+        child_failed(file);
     }
     out_.close_write();
     err_.close_write();
@@ -320,33 +338,20 @@ bool command_process::wait_until_output_blocks() {
     if (skip_) {
         return false;
     }
-#if defined(F_GETPIPE_SZ)
-    const int capacity = ::fcntl(out_.read_end, F_GETPIPE_SZ);
-    if (capacity <= 0) {
-        throw std::runtime_error("F_GETPIPE_SZ failed");
+    auto guard = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    if (deadline_) {
+        guard = std::min(guard, *deadline_);
     }
-#else
-    const int capacity = 16384; // the BSDs' pipe size, until a writer makes it grow
-#endif
-    // stdio writes whole buffers, so a blocked writer may leave less than one
-    // buffer's room; the pipe must hold that much and stop growing.
-    const int nearly_full = std::max(capacity - 8192, capacity / 2);
-    int previous = -1;
-    for (int round = 0; round < 60 * 50; ++round) {
-        if (child_ < 0 || reap(WNOHANG)) {
+    // Far enough into its work that the command is part-way, as it would be
+    // when a pipe of the usual size filled.
+    constexpr std::size_t part_way = 65536;
+    for (const std::size_t start = out_text_.size(); out_text_.size() - start < part_way;) {
+        pollfd watched{out_.read_end, POLLIN, 0};
+        if (::poll(&watched, 1, milliseconds_until(guard)) == 0 || read_output(part_way) == 0) {
             return false;
         }
-        int available = 0;
-        if (::ioctl(out_.read_end, FIONREAD, &available) != 0) {
-            throw std::runtime_error("FIONREAD failed");
-        }
-        if (available >= nearly_full && available == previous) {
-            return true;
-        }
-        previous = available;
-        ::usleep(20000);
     }
-    return false;
+    return out_gauge_.wait_until_full(guard);
 }
 
 std::size_t command_process::read_output(std::size_t most) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "pipe_gauge.h"
 
 namespace fixture {
 
@@ -39,6 +40,9 @@ struct run_setup {
     // Killed (SIGKILL) when still running this long after it started, so
     // that a command that hangs fails its test instead of stalling it.
     std::optional<std::chrono::milliseconds> timeout;
+    // The file run, when it isn't the command's first word, which is then only
+    // the command's argv[0]. Direct runs only.
+    std::optional<std::filesystem::path> program;
     // Variables for the command, set after (and over) those above; PORTSDIR,
     // INDEXDIR, INDEXFILE and PKG_DBDIR are otherwise unset.
     std::vector<std::pair<std::string, std::string>> environment;
@@ -81,8 +85,12 @@ public:
     // The command's process when it was run directly, else 0.
     [[nodiscard]] pid_t pid() const { return direct_ ? child_ : 0; }
 
-    // Waits, up to a minute, until the command blocks on its full standard
-    // output; false when it ended first (or could not be run here).
+    // Reads, and keeps, the command's standard output as it comes until
+    // 64 KiB or more have come since the last wait, then waits until the pipe
+    // is full: the command is then blocked on its standard output, or blocks
+    // at its next write, until the test reads. false when the command ended
+    // first (or could not be run here). A minute, or the run's timeout, is a
+    // guard against a command that hangs, not the way it waits.
     bool wait_until_output_blocks();
 
     // Reads at most so many bytes of standard output, waiting for the first;
@@ -97,6 +105,7 @@ private:
     void wait();
 
     pipe_pair out_;
+    pipe_gauge out_gauge_{out_.read_end, out_.write_end};
     pipe_pair err_;
     pid_t child_ = -1;
     std::optional<std::chrono::steady_clock::time_point> deadline_;
@@ -132,6 +141,12 @@ std::string vandrel_binary();
 
 // The binary with these arguments, as a command for run_command.
 std::vector<std::string> command(std::vector<std::string> args);
+
+// What this system's getopt_long says on standard error when the program is
+// given these arguments: its complaints about unknown options and missing
+// arguments, word for word and with the program's name as libc writes it,
+// from getopt_long run on the options the program itself hands it.
+std::string getopt_complaints(const std::vector<std::string>& args);
 
 // The counts line that -r ends a search with.
 std::string counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries);
