@@ -65,6 +65,9 @@ command_line parse_command_line(int argc, char** argv) {
     const getopt_arguments arguments = getopt_arguments_for_parsing();
     command_line parsed;
     search_options& o = parsed.options;
+    bool version = false;
+    bool help = false;
+    bool long_options_too = false;
     int code = 0;
     while ((code = getopt_long(argc, argv, arguments.option_string, arguments.long_options,
                                nullptr)) != -1) {
@@ -95,7 +98,7 @@ command_line parse_command_line(int argc, char** argv) {
             break;
         case 'v':
         case long_code("version"):
-            o.show_version = true;
+            version = true;
             break;
         case long_code("categories"):
             o.search_categories = true;
@@ -119,14 +122,24 @@ command_line parse_command_line(int argc, char** argv) {
             parsed.index_file = optarg;
             break;
         case long_code("help"):
-            o.show_help = o.show_long_options = true;
+            help = long_options_too = true;
             break;
         default: // 'h' and '?'
-            o.show_help = true;
+            help = true;
             break;
         }
     }
     parsed.first_operand = optind;
     parsed.operand_count = argc - optind;
+    if (version) {
+        parsed.mode = run_mode::version;
+    } else if (long_options_too) {
+        parsed.mode = run_mode::help_with_long_options;
+    } else if (help || parsed.operand_count != 1) {
+        parsed.mode = run_mode::help;
+    } else {
+        parsed.mode = run_mode::search;
+        parsed.search_term = argv[parsed.first_operand];
+    }
     return parsed;
 }

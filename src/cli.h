@@ -1,20 +1,32 @@
-// The command line: options into search_options, and where the operands are.
+// The command line: what the run does, options into search_options, and the
+// operands.
 #pragma once
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "search_options.h"
 
 struct option; // <getopt.h>
 
+// What a run does, as its command line says.
+enum class run_mode {
+    search,                 // exactly one operand, and nothing below asked for
+    help,                   // -h, an unknown option, or no operand or more than one
+    help_with_long_options, // --help: the help text and the long options
+    version,                // -v or --version, whatever else the line holds
+};
+
 struct command_line {
+    run_mode mode = run_mode::help;
     search_options options;
     // --index FILE: the index to read, "-" for standard input; the last one
     // given wins.
-    std::optional<std::string_view> index_file;
-    int first_operand = 0; // index in argv of the first operand
+    std::optional<std::string> index_file;
+    std::string search_term; // the one operand, when the mode is search
+    int first_operand = 0;   // index in argv of the first operand
     int operand_count = 0;
 };
 
@@ -23,8 +35,8 @@ struct command_line {
 // options may be abbreviated to any unique beginning, and --index takes its
 // file as "--index FILE" or "--index=FILE". An option not in the list, or
 // --index without its file, gets getopt_long's own diagnostic on standard
-// error and counts as -h. Parses once per process: getopt_long keeps its
-// place between calls, and how it is made to start over differs between
+// error and counts as -h. Whatever it holds, the command line owns it. Parses once per process:
+// getopt_long keeps its place between calls, and how it is made to start over differs between
 // systems.
 command_line parse_command_line(int argc, char** argv);
 

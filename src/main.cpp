@@ -44,7 +44,7 @@ int finish_output(checked_output& out, int status, int saved_error = 0) {
 // The index named by --index, or else by the environment and the release.
 std::optional<std::string> chosen_index(const command_line& parsed) {
     if (parsed.index_file) {
-        return std::string(*parsed.index_file);
+        return *parsed.index_file;
     }
     return index_path(environment_setting, kernel_release);
 }
@@ -121,7 +121,8 @@ scan_outcome show_status(int index_fd, package_db& database, const search_option
     return {};
 }
 
-int search(const command_line& parsed, const char* search_term, checked_output& out) {
+int search(const command_line& parsed, checked_output& out) {
+    const std::string_view search_term = parsed.search_term;
     const search_options& options = parsed.options;
     // With standard output closed, the next file opened would take its place
     // and results would be written into it.
@@ -208,20 +209,23 @@ int search(const command_line& parsed, const char* search_term, checked_output& 
 int run(int argc, char** argv) {
     const command_line parsed = parse_command_line(argc, argv);
     checked_output out(stdout);
-    if (parsed.options.show_version) {
+    switch (parsed.mode) {
+    case run_mode::version:
         print_version_line(out);
         return finish_output(out, exit_ok);
-    }
-    if (parsed.operand_count != 1 || parsed.options.show_help) {
+    case run_mode::help:
+    case run_mode::help_with_long_options:
         print_usage(argv[0], out);
-        if (parsed.options.show_long_options) {
+        if (parsed.mode == run_mode::help_with_long_options) {
             print_long_options(out);
         }
         // Status 0 for the help text, whatever brought it up: the status that
         // users and scripts of this tool know.
         return finish_output(out, exit_ok);
+    case run_mode::search:
+        break;
     }
-    return search(parsed, argv[parsed.first_operand], out);
+    return search(parsed, out);
 }
 
 } // namespace

@@ -16,9 +16,6 @@ struct search_options {
     bool long_format = false;        // -n: a block per result
     bool json_output = false;        // --json: a JSON object per result
     bool show_counts = false;        // -r: the counts line at the end
-    bool show_help = false;          // -h, --help and unknown options
-    bool show_long_options = false;  // --help: the long options after the help text
-    bool show_version = false;       // -v, --version
 };
 
 // Whether the search matches ports to installed packages by origin: what

@@ -14,15 +14,14 @@ namespace {
 
 // The flags of search_options in a fixed order, as letters, for comparing;
 // the long options' flags as capitals: Categories, Word, Installed,
-// Outdated, Json, Long options listed.
+// Outdated, Json.
 std::string flags_of(const search_options& o) {
     std::string flags;
     const std::pair<bool, char> all[] = {
-        {o.search_description, 'd'}, {o.search_path, 'p'},  {o.search_maintainer, 'm'},
-        {o.search_depends, 'D'},     {o.show_details, 'f'}, {o.long_format, 'n'},
-        {o.show_counts, 'r'},        {o.show_help, 'h'},    {o.show_version, 'v'},
-        {o.search_categories, 'C'},  {o.whole_word, 'W'},   {o.only_installed, 'I'},
-        {o.only_outdated, 'O'},      {o.json_output, 'J'},  {o.show_long_options, 'L'}};
+        {o.search_description, 'd'}, {o.search_path, 'p'},       {o.search_maintainer, 'm'},
+        {o.search_depends, 'D'},     {o.show_details, 'f'},      {o.long_format, 'n'},
+        {o.show_counts, 'r'},        {o.search_categories, 'C'}, {o.whole_word, 'W'},
+        {o.only_installed, 'I'},     {o.only_outdated, 'O'},     {o.json_output, 'J'}};
     for (const auto& [set, letter] : all) {
         if (set) {
             flags += letter;
@@ -31,12 +30,29 @@ std::string flags_of(const search_options& o) {
     return flags;
 }
 
+// The run modes as letters: search, help, Long options with the help,
+// version.
+char mode_letter(run_mode mode) {
+    switch (mode) {
+    case run_mode::search:
+        return 's';
+    case run_mode::help:
+        return 'h';
+    case run_mode::help_with_long_options:
+        return 'L';
+    case run_mode::version:
+        return 'v';
+    }
+    return '?';
+}
+
 struct parse_case {
     std::vector<std::string> args;
+    char mode;         // in mode_letter's letters
     std::string flags; // the flags set, in flags_of's order
     int first_operand; // in the argument vector, the program's name at 0
     int operand_count;
-    std::optional<std::string_view> index_file = std::nullopt;
+    std::optional<std::string> index_file = std::nullopt;
 };
 
 // Each case parses after the one before, getopt_long started over between
@@ -44,37 +60,45 @@ struct parse_case {
 TEST(parse_command_line, sets_flags_and_stops_at_the_first_operand) {
     testing::internal::CaptureStderr(); // getopt's own diagnostics
     for (const parse_case& c : {
-             parse_case{{}, "", 1, 0},
-             parse_case{{"zsh"}, "", 1, 1},
-             parse_case{{"-a", "zsh"}, "dpmD", 2, 1},
-             parse_case{{"-nfr", "zsh"}, "fnr", 2, 1},
-             parse_case{{"-d", "-p", "-m", "-D", "zsh"}, "dpmD", 5, 1},
-             parse_case{{"zsh", "-n"}, "", 1, 2},
-             parse_case{{"--", "-n"}, "", 2, 1},
-             parse_case{{"-h"}, "h", 2, 0},
-             parse_case{{"-x", "zsh"}, "h", 2, 1},
-             parse_case{{"-hv", "zsh", "bash"}, "hv", 2, 2},
-             parse_case{{"--categories", "--word", "-a", "zsh"}, "dpmDCW", 4, 1},
-             parse_case{{"--installed", "--outdated", "--json", "-r", "zsh"}, "rIOJ", 5, 1},
-             parse_case{{"--inst", "--out", "zsh"}, "IO", 3, 1},
-             parse_case{{"--help"}, "hL", 2, 0},
-             parse_case{{"--version", "zsh"}, "v", 2, 1},
-             parse_case{{"--bogus", "zsh"}, "h", 2, 1},
-             parse_case{{"--index", "/tmp/INDEX", "zsh"}, "", 3, 1, "/tmp/INDEX"},
-             parse_case{{"--index=-", "zsh"}, "", 2, 1, "-"},
-             parse_case{{"--index", "a", "--index", "b", "zsh"}, "", 5, 1, "b"},
-             parse_case{{"--index"}, "h", 2, 0},
-             parse_case{{"zsh", "--json"}, "", 1, 2},
-             parse_case{{"--", "--json"}, "", 2, 1},
+             parse_case{{}, 'h', "", 1, 0},
+             parse_case{{"zsh"}, 's', "", 1, 1},
+             parse_case{{"-a", "zsh"}, 's', "dpmD", 2, 1},
+             parse_case{{"-nfr", "zsh"}, 's', "fnr", 2, 1},
+             parse_case{{"-d", "-p", "-m", "-D", "zsh"}, 's', "dpmD", 5, 1},
+             parse_case{{"zsh", "-n"}, 'h', "", 1, 2},
+             parse_case{{"--", "-n"}, 's', "", 2, 1},
+             parse_case{{"-h"}, 'h', "", 2, 0},
+             parse_case{{"-h", "zsh"}, 'h', "", 2, 1},
+             parse_case{{"-x", "zsh"}, 'h', "", 2, 1},
+             parse_case{{"-hv", "zsh", "bash"}, 'v', "", 2, 2},
+             parse_case{{"--categories", "--word", "-a", "zsh"}, 's', "dpmDCW", 4, 1},
+             parse_case{{"--installed", "--outdated", "--json", "-r", "zsh"}, 's', "rIOJ", 5, 1},
+             parse_case{{"--inst", "--out", "zsh"}, 's', "IO", 3, 1},
+             parse_case{{"--help"}, 'L', "", 2, 0},
+             parse_case{{"-h", "--help", "zsh"}, 'L', "", 3, 1},
+             parse_case{{"--version", "zsh"}, 'v', "", 2, 1},
+             parse_case{{"--help", "-v"}, 'v', "", 3, 0},
+             parse_case{{"--bogus", "zsh"}, 'h', "", 2, 1},
+             parse_case{{"--index", "/tmp/INDEX", "zsh"}, 's', "", 3, 1, "/tmp/INDEX"},
+             parse_case{{"--index=-", "zsh"}, 's', "", 2, 1, "-"},
+             parse_case{{"--index", "a", "--index", "b", "zsh"}, 's', "", 5, 1, "b"},
+             parse_case{{"--index"}, 'h', "", 2, 0},
+             parse_case{{"zsh", "--json"}, 'h', "", 1, 2},
+             parse_case{{"--", "--json"}, 's', "", 2, 1},
          }) {
-        // The arguments outlive the parse: index_file views one of them.
         std::vector<std::string> args = c.args;
         args.insert(args.begin(), "vandrel");
         std::vector<char*> argv = fixture::c_strings(args);
         fixture::restart_getopt();
         const command_line parsed = parse_command_line(static_cast<int>(args.size()), argv.data());
         const std::string label = testing::PrintToString(c.args);
+        // The command line owns what it holds: the arguments go first.
+        args.assign(args.size(), std::string(40, '#'));
+        EXPECT_EQ(mode_letter(parsed.mode), c.mode) << label;
         EXPECT_EQ(flags_of(parsed.options), c.flags) << label;
+        if (parsed.mode == run_mode::search) {
+            EXPECT_EQ(parsed.search_term, c.args.back()) << label;
+        }
         EXPECT_EQ(parsed.first_operand, c.first_operand) << label;
         EXPECT_EQ(parsed.operand_count, c.operand_count) << label;
         EXPECT_EQ(parsed.index_file, c.index_file) << label;

@@ -100,8 +100,6 @@ std::string package_insert(std::string_view name, std::string_view version,
 std::vector<char*> c_strings(std::vector<std::string>& strings);
 
 // The command line "vandrel ARGS...", parsed as the program parses its own.
-// The arguments are gone on return: index_file, which views one, is not to
-// be read.
 command_line parse_arguments(std::vector<std::string> args);
 
 // The options of a command line with these option letters ("" for none), as
