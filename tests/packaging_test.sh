@@ -123,56 +123,83 @@ shells)
     socket="vandrel-completion-$$"
     trap 'tmux -L "$socket" kill-server 2>/dev/null' EXIT
     screen() { tmux -L "$socket" capture-pane -p -t "$1" | sed 's/ *$//' | grep -v '^$'; }
-    type_keys() { # pane, keys...; then waits for the shell to draw
+    type_keys() { # pane, keys...
         local pane=$1
         shift
         tmux -L "$socket" send-keys -t "$pane" "$@"
-        sleep 0.5
     }
-    wait_for_prompt() { # pane, prompt: waits until the screen holds only the prompt
-        local i
-        for ((i = 0; i < 50; i++)); do
-            [ "$(screen "$1")" = "$2" ] && return 0
-            sleep 0.2
+    # What each session writes, as tmux's control mode reports it: a line for
+    # every piece of output. A control client attached to the session writes
+    # them into a FIFO that the test reads.
+    events=$(mktemp -d)
+    trap 'tmux -L "$socket" kill-server 2>/dev/null; rm -rf "$events"' EXIT
+    declare -A event_fd
+    watch() { # session
+        local input output
+        mkfifo "$events/$1.in" "$events/$1.out"
+        exec {input}<>"$events/$1.in" # the client's input, held open
+        tmux -L "$socket" -C attach -t "$1" <&"$input" >"$events/$1.out" 2>/dev/null &
+        exec {output}<"$events/$1.out"
+        event_fd[$1]=$output
+    }
+    # pane, what, test...: waits until the test (a command given the pane's
+    # screen on its input) passes, looking again after each report of output;
+    # fails when 10 s pass without one.
+    wait_for() {
+        local pane=$1 what=$2 event
+        shift 2
+        while ! screen "$pane" | "$@"; do
+            read -r -t 10 -u "${event_fd[$pane]}" event || fail "$pane: $what: $(screen "$pane")"
         done
-        fail "$1 did not start: $(screen "$1")"
+    }
+    screen_is() { [ "$(cat)" = "$1" ]; }
+    last_line_is() { [ "$(tail -n 1)" = "$1" ]; }
+    last_line_matches() { [[ $(tail -n 1) =~ $1 ]]; }
+    wait_for_prompt() { # pane, prompt: waits until the screen holds only the prompt
+        wait_for "$1" "did not start" screen_is "$2"
     }
     tmux -L "$socket" new-session -d -s bash -x 200 -y 40 "env -i HOME=/nonexistent TERM=xterm bash --norc --noprofile"
+    watch bash
     type_keys bash "PS1='$ '; source '$source_dir/completions/vandrel.bash'; bind 'TAB:menu-complete'; clear" Enter
     wait_for_prompt bash '$'
-    type_keys bash "vandrel -" Tab
-    first=$(screen bash | tail -n 1)
     # One bare option per Tab, a letter or a long one.
     option_typed="^[$] vandrel -([a-zA-Z]|-[a-z]+)\$"
-    [[ $first =~ $option_typed ]] || fail "bash: the first Tab gave: $first"
+    type_keys bash "vandrel -" Tab
+    wait_for bash "the first Tab gave no option" last_line_matches "$option_typed"
+    first=$(screen bash | tail -n 1)
     type_keys bash Tab
-    second=$(screen bash | tail -n 1)
-    [[ $second =~ $option_typed && $second != "$first" ]] ||
-        fail "bash: the second Tab gave: $second"
-    type_keys bash C-u "vandrel zsh -" Tab
-    [ "$(screen bash | tail -n 1)" = '$ vandrel zsh -' ] || fail "bash: options offered after the term"
+    wait_for bash "the second Tab gave no other option" \
+        eval '! last_line_is "$first" && screen bash | last_line_matches "$option_typed"'
+    # A key typed after the Tab shows that the Tab has been dealt with.
+    type_keys bash C-u "vandrel zsh -" Tab "#"
+    wait_for bash "the key after the Tab" eval '[[ $(tail -n 1) == *"#" ]]'
+    [ "$(screen bash | tail -n 1)" = '$ vandrel zsh -#' ] || fail "bash: options offered after the term"
 
     tmux -L "$socket" new-session -d -s zsh -x 200 -y 40 "env -i HOME=/nonexistent TERM=xterm zsh -f"
+    watch zsh
     type_keys zsh "PS1='%% '; fpath=('$source_dir/completions' \$fpath); autoload -U compinit; compinit -u -D; clear" Enter
     wait_for_prompt zsh '%'
     type_keys zsh "vandrel -" Tab
-    screen zsh | grep -q -- '-a.*Search in all fields' || fail "zsh: no options listed: $(screen zsh)"
+    wait_for zsh "no options listed" grep -q -- '-a.*Search in all fields'
     screen zsh | grep -q -- '-v.*Print version number' || fail "zsh: -v not listed: $(screen zsh)"
     type_keys zsh C-u
     type_keys zsh "clear" Enter
     wait_for_prompt zsh '%'
-    type_keys zsh "vandrel zsh -" Tab
+    type_keys zsh "vandrel zsh -" Tab "#"
+    wait_for zsh "the key after the Tab" grep -qxF '% vandrel zsh -#'
     ! screen zsh | grep -q 'Search in' || fail "zsh: options offered after the term: $(screen zsh)"
     ;;
 dist)
-    # Two releases of one commit are the same bytes, and the tarball builds.
+    # Two releases of one commit are the same bytes, the second made with the
+    # clock 400 days on, and the tarball builds.
     command -v git >/dev/null && git -C "$source_dir" rev-parse HEAD >/dev/null 2>&1 ||
         { echo "[  SKIPPED ] not a git checkout"; exit 0; }
+    command -v faketime >/dev/null ||
+        { echo "[  SKIPPED ] needs faketime (scripts/install-deps test)"; exit 0; }
     work=$(mktemp -d)
     trap 'rm -rf "$work"' EXIT
     "$source_dir/scripts/dist" -o "$work/one" HEAD >/dev/null
-    sleep 1
-    "$source_dir/scripts/dist" -o "$work/two" HEAD >/dev/null
+    faketime -f '+400d' "$source_dir/scripts/dist" -o "$work/two" HEAD >/dev/null
     tarball=$(cd "$work/one" && ls vandrel-*.tar.gz)
     cmp "$work/one/$tarball" "$work/two/$tarball" || fail "two runs gave different tarballs"
     cmp "$work/one/distinfo" "$work/two/distinfo" || fail "two runs gave different distinfo"
