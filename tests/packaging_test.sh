@@ -132,13 +132,15 @@ shells)
     # every piece of output. A control client attached to the session writes
     # them into a FIFO that the test reads.
     events=$(mktemp -d)
-    trap 'tmux -L "$socket" kill-server 2>/dev/null; rm -rf "$events"' EXIT
+    clients=()
+    trap 'kill "${clients[@]}" 2>/dev/null; tmux -L "$socket" kill-server 2>/dev/null; rm -rf "$events"' EXIT
     declare -A event_fd
     watch() { # session
         local input output
         mkfifo "$events/$1.in" "$events/$1.out"
         exec {input}<>"$events/$1.in" # the client's input, held open
         tmux -L "$socket" -C attach -t "$1" <&"$input" >"$events/$1.out" 2>/dev/null &
+        clients+=($!)
         exec {output}<"$events/$1.out"
         event_fd[$1]=$output
     }
