@@ -12,6 +12,7 @@
 //   extra_ratio TITLE  A  A0  B  TARGET       (min(A) - min(A0)) / min(B)
 //   extra_ratio TITLE  A  A0  B  B0  TARGET   (min(A) - min(A0)) / (min(B) - min(B0))
 //   peak        TITLE  A                      peak resident memory of A, in KiB
+//   peak_ratio  TITLE  A  B  TARGET           peak(A) / peak(B), for a target "at most TARGET"
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -156,6 +157,11 @@ int main(int argc, char** argv) {
                         r.at(b_baseline ? 6 : 5));
         } else if (r[0] == "peak") {
             std::printf("%-58s %6ld KiB\n", r[1].c_str(), find(r.at(2)).peak_kib);
+        } else if (r[0] == "peak_ratio") {
+            print_ratio(r[1],
+                        static_cast<double>(find(r.at(2)).peak_kib) /
+                            static_cast<double>(find(r.at(3)).peak_kib),
+                        r.at(4));
         }
     }
     return 0;

@@ -1,5 +1,5 @@
-// Micro-benchmarks of the per-line work: the split and the match tests, over
-// the sample index's lines (real-shaped, 13 fields).
+// Micro-benchmarks of the per-line work: the split, the match tests and the
+// JSON writer, over the sample index's lines (real-shaped, 13 fields).
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -14,6 +14,8 @@
 
 #include "delimiters.h"
 #include "index_scan.h"
+#include "json_output.h"
+#include "json_text.h"
 #include "port_entry.h"
 #include "searched_fields.h"
 #include "text_search.h"
@@ -201,6 +203,53 @@ void search_strcasestr(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(haystack.size()));
 }
 BENCHMARK(search_strcasestr);
+
+// --json's objects for every sample line, written to /dev/null: the writer
+// and the escaping, without the scan.
+void json_lines(benchmark::State& state) {
+    const auto& lines = sample_lines();
+    std::vector<port_entry> entries(lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        fixture::parse_line(entries[i], lines[i]);
+    }
+    const port_standing_of_entry found{"1.0", standing::older};
+    std::FILE* out = std::fopen("/dev/null", "w");
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
+        for (const port_entry& entry : entries) {
+            print_json_result(entry, found, out);
+        }
+    }
+    std::fclose(out);
+    state.SetBytesProcessed(state.iterations() * bytes_of(lines));
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(lines.size()));
+}
+BENCHMARK(json_lines);
+
+// One long string as JSON, a chunk at a time, written to /dev/null: plain
+// ASCII (the sample's quotes made apostrophes), which is copied as it is, and
+// the same text with a two-byte character every 64 bytes, which
+// nlohmann/json's escaper reads byte by byte.
+void json_string(benchmark::State& state, bool non_ascii) {
+    std::string text = long_field();
+    std::replace(text.begin(), text.end(), '"', '\'');
+    std::replace(text.begin(), text.end(), '\\', '/');
+    if (non_ascii) {
+        for (std::size_t at = 0; at + 1 < text.size(); at += 64) {
+            text[at] = '\xC3';
+            text[at + 1] = '\xA9';
+        }
+    }
+    std::FILE* out = std::fopen("/dev/null", "w");
+    json_text_writer writer(out);
+    for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
+        writer.put_string(text);
+        writer.flush();
+    }
+    std::fclose(out);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK_CAPTURE(json_string, ascii, false);
+BENCHMARK_CAPTURE(json_string, non_ascii, true);
 
 } // namespace
 

@@ -7,8 +7,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
+#include "checked_output.h"
 #include "index_census.h"
 #include "package_table.h"
 #include "port_entry.h"
@@ -23,13 +23,13 @@
 //   status ("<", "=" or ">", null when not installed).
 // An absent field is null, an absent list an empty array.
 void print_json_result(const port_entry& entry, const port_standing_of_entry& found,
-                       std::FILE* out);
+                       checked_output& out);
 
 // One installed package as --status shows it: name, installed_version,
 // origin, index_version (null without a port) and status.
 void print_json_status(const installed_package& package, const index_port* port, standing status,
-                       std::FILE* out);
+                       checked_output& out);
 
 // {"results":R,"matches":M,"entries":E}, the counts of the counts line.
 void print_json_counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries,
-                       std::FILE* out);
+                       checked_output& out);

@@ -198,7 +198,7 @@ int search(const command_line& parsed, checked_output& out) {
         break;
     }
     if (options.show_counts && options.json_output) {
-        print_json_counts(counters.results, counters.matches, counters.entries, out.file());
+        print_json_counts(counters.results, counters.matches, counters.entries, out);
     } else if (options.show_counts) {
         out.print("\nResults: %" PRIu64 " / Matches: %" PRIu64 " / Entries: %" PRIu64 "\n\n",
                   counters.results, counters.matches, counters.entries);

@@ -102,9 +102,7 @@ void print_long(const port_entry& entry, const port_standing_of_entry& /*found*/
 
 result_printer result_printer_for(const search_options& options) {
     if (options.json_output) {
-        return {[](const port_entry& entry, const port_standing_of_entry& found,
-                   checked_output& out) { print_json_result(entry, found, out.file()); },
-                false};
+        return {print_json_result, false};
     }
     if (options.long_format) {
         return {options.show_details ? print_long<true> : print_long<false>, true};

@@ -61,7 +61,7 @@ void print_package_statuses(const std::vector<package_status>& statuses,
                             const search_options& options, checked_output& out) {
     if (options.json_output) {
         for (const package_status& status : statuses) {
-            print_json_status(*status.package, status.port, status.status, out.file());
+            print_json_status(*status.package, status.port, status.status, out);
         }
         return;
     }

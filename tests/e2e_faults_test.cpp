@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <poll.h>
 #include <pwd.h>
@@ -187,6 +188,53 @@ TEST(hostile_index, a_64_mib_line_costs_about_its_size_in_memory) {
     EXPECT_GT(got.peak_kib, 64 * 1024);
     EXPECT_LT(got.peak_kib, 2 * 64 * 1024) << "peak resident memory in KiB";
 #endif
+}
+
+// The same as JSON: the line's fields are written out a chunk at a time, not
+// built into a copy of the line. A long comment of two-byte characters,
+// quotes and a byte that isn't UTF-8 (which the library escapes in chunks)
+// and a long list of dependencies (an array of many short strings).
+TEST(hostile_index, a_64_mib_line_as_json_costs_about_its_size_in_memory) {
+    const fixture::sample_system system;
+    constexpr std::string_view piece = "caf\xc3\xa9 \"q\" \xff ";
+    constexpr std::size_t pieces = (std::size_t{40} << 20) / piece.size();
+    constexpr std::size_t words = (std::size_t{24} << 20) / 10;
+    const auto repeated = [](std::string_view text, std::size_t times) {
+        std::string all;
+        all.reserve(text.size() * times);
+        for (std::size_t i = 0; i < times; ++i) {
+            all += text;
+        }
+        return all;
+    };
+    // Nothing large is held by this process while a command runs: the runner
+    // forks it, and its size counts in the command's peak until the exec.
+    fixture::write_file(system.ports() / "INDEX-15",
+                        "big-1|/usr/ports/misc/big|/usr/local|" + repeated(piece, pieces) +
+                            "|d|m|misc||" + repeated("dep-1.0_1 ", words) + "|w|||\nxyz-1|p\n");
+#if !defined(VANDREL_SANITIZED) // shadow memory, and a realloc that always copies
+    long long_blocks_peak_kib = 0;
+    {
+        RUN_OR_SKIP(long_blocks, system.setup(), command({"-n", "-f", "big"}));
+        EXPECT_EQ(long_blocks.status, 0);
+        long_blocks_peak_kib = long_blocks.peak_kib;
+    }
+#endif
+    RUN_OR_SKIP(got, system.setup(), command({"--json", "big"}));
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+#if !defined(VANDREL_SANITIZED)
+    // Within 8 MiB of the long blocks' peak, which also hold the line and
+    // print it: a copy of the comment, escaped or not, would be 40 MiB more.
+    EXPECT_GT(got.peak_kib, 64 * 1024);
+    EXPECT_LT(got.peak_kib, long_blocks_peak_kib + 8L * 1024) << "peak resident memory in KiB";
+#endif
+    ASSERT_EQ(std::count(got.out.begin(), got.out.end(), '\n'), 1) << got.out.substr(0, 200);
+    const nlohmann::json port = nlohmann::json::parse(got.out);
+    EXPECT_TRUE(port["comment"] == repeated("caf\xc3\xa9 \"q\" \xef\xbf\xbd ", pieces))
+        << "(not shown: 40 MiB)";
+    EXPECT_EQ(port["run_depends"].size(), words);
+    EXPECT_EQ(port["run_depends"].back(), "dep-1.0_1");
 }
 
 // Writes to a FIFO from a thread of its own once a reader has opened it: the
