@@ -23,6 +23,7 @@ void checked_output::write(char byte) noexcept {
     }
 }
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, checked by the format attribute
 void checked_output::print(const char* format, ...) noexcept {
     std::va_list arguments;
     va_start(arguments, format);
