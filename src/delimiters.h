@@ -134,6 +134,9 @@ private:
         if (left >= delimiter_block_size) {
             return Form::template mask<Bytes...>(block);
         }
+        if (left == 0) { // an empty range, whose pointers may be null
+            return 0;
+        }
         char padded[delimiter_block_size] = {};
         std::memcpy(padded, block, left);
         return Form::template mask<Bytes...>(padded) & ((std::uint64_t{1} << left) - 1);

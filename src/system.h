@@ -1,13 +1,12 @@
 // What differs between the systems vandrel runs on: where the kernel's release
 // comes from. Each system has its own file, chosen by the build:
-// system_bsd.cpp (FreeBSD, the other BSDs with sysctlbyname(3), macOS) and
-// system_linux.cpp.
+// system_bsd.cpp (FreeBSD, through sysctlbyname(3)) and system_linux.cpp.
 #pragma once
 
 #include <optional>
 #include <string>
 
 // The running kernel's release, such as "15.1-RELEASE-p2": kern.osrelease on
-// the BSDs and macOS, /proc/sys/kernel/osrelease on Linux. Absent when the
+// FreeBSD, /proc/sys/kernel/osrelease on Linux. Absent when the
 // kernel reports an empty release or none at all.
 std::optional<std::string> kernel_release();

@@ -1,4 +1,4 @@
-// FreeBSD, DragonFly, NetBSD and macOS: the kernel answers through sysctl(3).
+// FreeBSD: the kernel answers through sysctl(3).
 #include <cstring>
 
 #include "system.h"

@@ -12,7 +12,7 @@
 
 int main() {
     const std::vector<std::string> disagreements =
-        delimiter_definition::search_disagreements(3 * delimiter_block_size / 2, 4);
+        delimiter_definition::search_disagreements(3 * delimiter_block_size + 8, 2);
     for (std::size_t i = 0; i < disagreements.size() && i < 10; ++i) {
         std::printf("%s\n", disagreements[i].c_str());
     }

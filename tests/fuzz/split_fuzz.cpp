@@ -63,9 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     parse_index_line(entry, std::string_view(line).substr(0, line.find('\n')));
     const std::vector<std::optional<std::string_view>> expected = reference_fields(line);
     const std::optional<std::string_view> fields[] = {
-        entry.full_name,  entry.path,       entry.prefix,        entry.comment,    entry.descr_file,
-        entry.maintainer, entry.categories, entry.build_depends, entry.run_depends};
-    for (std::size_t i = 0; i < 9; ++i) {
+        entry.full_name,   entry.path,       entry.prefix,     entry.comment,
+        entry.descr_file,  entry.maintainer, entry.categories, entry.build_depends,
+        entry.run_depends, entry.web_site};
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
         require(i < expected.size() ? fields[i] == expected[i] : !fields[i]);
     }
     require(!entry.installed_version);
