@@ -1,9 +1,23 @@
-# bash completion for vandrel(1): the options, a file after --index, and for
+# bash completion for vandrel(1): the options, a file after --index, nothing
+# after --exclude, and for
 # the search term the names of the ports in the index that begin with what is
 # typed. Nothing is offered after the term, since vandrel stops parsing
 # options at the first operand. Only bare words are offered: bash inserts
 # what it offers (menu-complete does so one at a time), so a description
 # would end up on the command line.
+
+# Where "=" is in COMP_WORDBREAKS, as it is by default, bash hands
+# "--index=FILE" over as three words: "--index", "=" and "FILE".
+
+# The argument of the option that starts at word i: the word after it, or
+# the one after "=".
+_vandrel_argument() {
+    if [[ ${COMP_WORDS[$1 + 1]} == = ]]; then
+        printf '%s\n' "${COMP_WORDS[$1 + 2]}"
+    else
+        printf '%s\n' "${COMP_WORDS[$1 + 1]}"
+    fi
+}
 
 # The index vandrel would read: --index's file, else as the ports framework
 # and vandrel find it.
@@ -11,7 +25,7 @@ _vandrel_index() {
     local i index=
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        --index) index=${COMP_WORDS[i + 1]} ;;
+        --index) index=$(_vandrel_argument "$i") ;;
         --index=*) index=${COMP_WORDS[i]#--index=} ;;
         esac
     done
@@ -29,16 +43,26 @@ _vandrel_index() {
 _vandrel() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]}
-    local i
-    if [[ $prev == --index ]]; then
+    local i option=$prev
+    if [[ $prev == = ]] && ((COMP_CWORD >= 2)); then
+        option=${COMP_WORDS[COMP_CWORD - 2]}
+    fi
+    case $option in
+    --index)
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return 0
-    fi
-    # Options end at "--" or at the first operand; --index takes the next word.
+        ;;
+    --exclude) return 0 ;;
+    esac
+    # Options end at "--" or at the first operand; --index and --exclude take
+    # the next word, or the one after "=".
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
         --) break ;;
-        --index) ((i++)) ;;
+        --index | --exclude)
+            [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
+            ((i++))
+            ;;
         -?*) ;;
         *) return 0 ;;
         esac
@@ -49,8 +73,9 @@ _vandrel() {
         mapfile -t COMPREPLY < <(compgen -f -P --index= -- "${cur#--index=}")
         return 0
     elif [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-a -d -p -m -D -f -n -r -h -v --categories --word
-            --installed --outdated --status --json --index --help --version' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-a -d -p -m -D -f -n -r -h -v --categories --www
+            --pkg-descr --word --regex --exclude --installed --outdated --status --moved --json
+            --index --help --version' -- "$cur")
         return 0
     fi
     # The term: port names, once something is typed (the whole index is

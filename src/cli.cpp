@@ -2,130 +2,184 @@
 
 #include <array>
 #include <getopt.h>
-#include <stdexcept>
 #include <string_view>
-#include <unistd.h>
 
 namespace {
 
-// getopt_long's answer for a long option: past every letter, by its place
-// in the table.
+using o = search_options;
+
+// getopt_long's answer for a long option without a letter: past every
+// letter, by its place in the table.
 constexpr int first_long_code = 256;
 
-constexpr std::array<long_option, 9> long_option_table = {{
-    {"categories", nullptr, "Search in name and categories"},
-    {"word", nullptr, "Match whole words only"},
-    {"installed", nullptr, "Show only installed ports"},
-    {"outdated", nullptr, "Show only installed ports older than the index"},
-    {"status", nullptr, "Show installed packages against the index (<, =, >, ?)"},
-    {"json", nullptr, "Show results as JSON, one object per line"},
-    {"index", "FILE", "Read the index from FILE (- for standard input)"},
-    {"help", nullptr, "Print this help text with the long options"},
-    {"version", nullptr, "Print version number"},
-}};
+// clang-format off
+constexpr auto option_table = std::to_array<command_option>({
+    {'a', nullptr, nullptr, option_effect::set_flags,
+     {&o::search_description, &o::search_path, &o::search_maintainer, &o::search_depends},
+     "Search in all fields"},
+    {'d', nullptr, nullptr, option_effect::set_flags, {&o::search_description},
+     "Search in name and in description"},
+    {'p', nullptr, nullptr, option_effect::set_flags, {&o::search_path},
+     "Search in name and in path"},
+    {'m', nullptr, nullptr, option_effect::set_flags, {&o::search_maintainer},
+     "Search in name and maintainer"},
+    {'D', nullptr, nullptr, option_effect::set_flags, {&o::search_depends},
+     "Search in name and dependencies"},
+    {'f', nullptr, nullptr, option_effect::set_flags, {&o::show_details},
+     "Show result with dependencies"},
+    {'n', nullptr, nullptr, option_effect::set_flags, {&o::long_format},
+     "Show normal version of results (short version is default)"},
+    {'r', nullptr, nullptr, option_effect::set_flags, {&o::show_counts},
+     "Show result count"},
+    {'h', nullptr, nullptr, option_effect::help, {}, "Print this help text"},
+    {'\0', "categories", nullptr, option_effect::set_flags, {&o::search_categories},
+     "Search in name and categories"},
+    {'\0', "www", nullptr, option_effect::set_flags, {&o::search_web_site},
+     "Search in name and web site"},
+    {'\0', "pkg-descr", nullptr, option_effect::set_flags, {&o::search_pkg_descr},
+     "Search in name and the long description (pkg-descr)"},
+    {'\0', "word", nullptr, option_effect::set_flags, {&o::whole_word},
+     "Match whole words only"},
+    {'\0', "regex", nullptr, option_effect::set_flags, {&o::regular_expression},
+     "Read the term as an extended regular expression"},
+    {'\0', "exclude", "TERM", option_effect::exclude_term, {},
+     "Leave out ports that match TERM too (repeatable)"},
+    {'\0', "installed", nullptr, option_effect::set_flags, {&o::only_installed},
+     "Show only installed ports"},
+    {'\0', "outdated", nullptr, option_effect::set_flags, {&o::only_outdated},
+     "Show only installed ports older than the index"},
+    {'\0', "status", nullptr, option_effect::set_flags, {&o::show_status},
+     "Show installed packages against the index (<, =, >, ?)"},
+    {'\0', "moved", nullptr, option_effect::set_flags, {&o::show_moved},
+     "Show ports moved or removed from the tree (MOVED)"},
+    {'\0', "json", nullptr, option_effect::set_flags, {&o::json_output},
+     "Show results as JSON, one object per line"},
+    {'\0', "index", "FILE", option_effect::name_index, {},
+     "Read the index from FILE (- for standard input)"},
+    {'\0', "help", nullptr, option_effect::help_with_long, {},
+     "Print this help text with the long options"},
+    {'v', "version", nullptr, option_effect::version, {}, "Print version number"},
+});
+// clang-format on
 
-// The answer for the option of that name; a name not in the table stops the
-// build, as the exception can't be thrown in a constant expression.
-constexpr int long_code(std::string_view name) {
-    for (std::size_t i = 0; i < long_option_table.size(); ++i) {
-        if (name == long_option_table[i].name) {
-            return first_long_code + static_cast<int>(i);
-        }
-    }
-    throw std::logic_error("no such long option");
+constexpr std::span<const command_option> options_in_table{option_table};
+
+// The answer getopt_long gives for the row: its letter, or a code of its own.
+constexpr int code_of(std::size_t row) {
+    const char letter = options_in_table[row].letter;
+    return letter != '\0' ? static_cast<unsigned char>(letter)
+                          : first_long_code + static_cast<int>(row);
 }
 
-// "+": stop at the first operand, which getopt_long would otherwise not do on
-// glibc or the BSDs.
-constexpr const char* option_string = "+adpmDrhfvn";
+// The number of long options.
+constexpr std::size_t long_option_count() {
+    std::size_t count = 0;
+    for (const command_option& row : options_in_table) {
+        count += row.long_name != nullptr ? 1 : 0;
+    }
+    return count;
+}
 
-// The table as getopt_long wants it, closed by a zeroed entry.
-std::array<option, long_option_table.size() + 1> getopt_long_options() {
-    std::array<option, long_option_table.size() + 1> options{};
-    for (std::size_t i = 0; i < long_option_table.size(); ++i) {
-        const long_option& entry = long_option_table[i];
-        options[i] = {entry.name, entry.argument != nullptr ? required_argument : no_argument,
-                      nullptr, first_long_code + static_cast<int>(i)};
+// "+" (stop at the first operand, which getopt_long would otherwise not do
+// on glibc or the BSDs), then each letter, with ":" when it takes an
+// argument, and a closing NUL.
+constexpr std::size_t option_string_size = [] {
+    std::size_t size = 2;
+    for (const command_option& row : options_in_table) {
+        if (row.letter != '\0') {
+            size += row.argument != nullptr ? 2 : 1;
+        }
+    }
+    return size;
+}();
+
+constexpr std::array<char, option_string_size> option_string = [] {
+    std::array<char, option_string_size> text{};
+    std::size_t at = 0;
+    text[at++] = '+';
+    for (const command_option& row : options_in_table) {
+        if (row.letter != '\0') {
+            text[at++] = row.letter;
+            if (row.argument != nullptr) {
+                text[at++] = ':';
+            }
+        }
+    }
+    return text;
+}();
+
+// The long options as getopt_long wants them, closed by a zeroed entry.
+std::array<option, long_option_count() + 1> getopt_long_options() {
+    std::array<option, long_option_count() + 1> options{};
+    std::size_t at = 0;
+    for (std::size_t row = 0; row < options_in_table.size(); ++row) {
+        const command_option& entry = options_in_table[row];
+        if (entry.long_name != nullptr) {
+            options[at++] = {entry.long_name,
+                             entry.argument != nullptr ? required_argument : no_argument, nullptr,
+                             code_of(row)};
+        }
     }
     return options;
 }
 
+// The row that getopt_long answered with code; nullptr for '?' and ':'.
+const command_option* option_for_code(int code) {
+    for (std::size_t row = 0; row < options_in_table.size(); ++row) {
+        if (code_of(row) == code) {
+            return &options_in_table[row];
+        }
+    }
+    return nullptr;
+}
+
 } // namespace
 
-std::span<const long_option> long_options() noexcept {
-    return long_option_table;
+std::span<const command_option> command_options() noexcept {
+    return options_in_table;
 }
 
 getopt_arguments getopt_arguments_for_parsing() noexcept {
     static const auto getopt_options = getopt_long_options();
-    return {option_string, getopt_options.data()};
+    return {option_string.data(), getopt_options.data()};
 }
 
 command_line parse_command_line(int argc, char** argv) {
     const getopt_arguments arguments = getopt_arguments_for_parsing();
     command_line parsed;
-    search_options& o = parsed.options;
     bool version = false;
     bool help = false;
     bool long_options_too = false;
     int code = 0;
     while ((code = getopt_long(argc, argv, arguments.option_string, arguments.long_options,
                                nullptr)) != -1) {
-        switch (code) {
-        case 'a':
-            o.search_description = o.search_path = o.search_maintainer = o.search_depends = true;
+        const command_option* given = option_for_code(code);
+        if (given == nullptr) { // unknown, or without its argument
+            help = true;
+            continue;
+        }
+        switch (given->effect) {
+        case option_effect::set_flags:
+            for (bool search_options::*flag : given->flags) {
+                if (flag != nullptr) {
+                    parsed.options.*flag = true;
+                }
+            }
             break;
-        case 'd':
-            o.search_description = true;
+        case option_effect::help:
+            help = true;
             break;
-        case 'p':
-            o.search_path = true;
-            break;
-        case 'm':
-            o.search_maintainer = true;
-            break;
-        case 'D':
-            o.search_depends = true;
-            break;
-        case 'f':
-            o.show_details = true;
-            break;
-        case 'n':
-            o.long_format = true;
-            break;
-        case 'r':
-            o.show_counts = true;
-            break;
-        case 'v':
-        case long_code("version"):
-            version = true;
-            break;
-        case long_code("categories"):
-            o.search_categories = true;
-            break;
-        case long_code("word"):
-            o.whole_word = true;
-            break;
-        case long_code("installed"):
-            o.only_installed = true;
-            break;
-        case long_code("outdated"):
-            o.only_outdated = true;
-            break;
-        case long_code("status"):
-            o.show_status = true;
-            break;
-        case long_code("json"):
-            o.json_output = true;
-            break;
-        case long_code("index"):
-            parsed.index_file = optarg;
-            break;
-        case long_code("help"):
+        case option_effect::help_with_long:
             help = long_options_too = true;
             break;
-        default: // 'h' and '?'
-            help = true;
+        case option_effect::version:
+            version = true;
+            break;
+        case option_effect::name_index:
+            parsed.index_file = optarg;
+            break;
+        case option_effect::exclude_term:
+            parsed.excluded_terms.emplace_back(optarg);
             break;
         }
     }

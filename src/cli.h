@@ -2,10 +2,12 @@
 // operands.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "search_options.h"
 
@@ -25,6 +27,8 @@ struct command_line {
     // --index FILE: the index to read, "-" for standard input; the last one
     // given wins.
     std::optional<std::string> index_file;
+    // --exclude TERM, each given: entries that hold any of them are dropped.
+    std::vector<std::string> excluded_terms;
     std::string search_term; // the one operand, when the mode is search
     int first_operand = 0;   // index in argv of the first operand
     int operand_count = 0;
@@ -32,12 +36,13 @@ struct command_line {
 
 // POSIX rules: parsing stops at the first operand or after "--", so an option
 // after the term is a second operand; the arguments are never reordered. Long
-// options may be abbreviated to any unique beginning, and --index takes its
-// file as "--index FILE" or "--index=FILE". An option not in the list, or
-// --index without its file, gets getopt_long's own diagnostic on standard
-// error and counts as -h. Whatever it holds, the command line owns it. Parses once per process:
-// getopt_long keeps its place between calls, and how it is made to start over differs between
-// systems.
+// options may be abbreviated to any unique beginning, and those that take an
+// argument (--index FILE, --exclude TERM) take it as "--index FILE" or
+// "--index=FILE". An option not in the list, or one without its argument,
+// gets getopt_long's own diagnostic on standard error and counts as -h.
+// Whatever it holds, the command line owns it. Parses once per process:
+// getopt_long keeps its place between calls, and how it is made to start
+// over differs between systems.
 command_line parse_command_line(int argc, char** argv);
 
 // What parse_command_line hands getopt_long: the option string and the long
@@ -50,13 +55,28 @@ struct getopt_arguments {
 };
 getopt_arguments getopt_arguments_for_parsing() noexcept;
 
-// A long option: its name without the hyphens, the placeholder of its
-// argument (nullptr for none) and one line on what it does.
-struct long_option {
-    const char* name;
-    const char* argument;
-    const char* description;
+// What giving an option does.
+enum class option_effect {
+    set_flags,      // sets its flags in search_options
+    help,           // the help text
+    help_with_long, // the help text and the long options
+    version,        // the version line
+    name_index,     // its argument is the index to read
+    exclude_term,   // its argument is one more term to exclude
 };
 
-// Every long option, in the order the help text lists them.
-std::span<const long_option> long_options() noexcept;
+// One option of the command line: the single source of the getopt string,
+// getopt_long's table, the parse and both lists of the help text.
+struct command_option {
+    char letter;           // '\0' for a long option alone
+    const char* long_name; // without the hyphens; nullptr for a letter alone
+    const char* argument;  // the placeholder of its argument; nullptr for none
+    option_effect effect;
+    // The flags that set_flags sets; unused places are null.
+    std::array<bool search_options::*, 4> flags;
+    const char* description; // one line on what it does, for the help text
+};
+
+// Every option, letters in the order the help text lists them, then the long
+// options alone in theirs; -v, which is also --version, comes last in both.
+std::span<const command_option> command_options() noexcept;

@@ -20,18 +20,13 @@ void print_usage(const char* invocation_name, checked_output& out) {
     out.write(rule);
     out.print("\n\nUsage: %s [options] search\n\n", invocation_name);
     out.write("Options:\n----------\n\n"
-              "\tWithout options the search only matches the name of the ports\n"
-              "\t-a\t- Search in all fields\n"
-              "\t-d\t- Search in name and in description\n"
-              "\t-p\t- Search in name and in path\n"
-              "\t-m\t- Search in name and maintainer\n"
-              "\t-D\t- Search in name and dependencies\n"
-              "\t-f\t- Show result with dependencies\n"
-              "\t-n\t- Show normal version of results (short version is default)\n"
-              "\t-r\t- Show result count\n"
-              "\t-h\t- Print this help text\n"
-              "\t-v\t- Print version number\n"
-              "\nPlease be sure you have an actual index file or do\n\n"
+              "\tWithout options the search only matches the name of the ports\n");
+    for (const command_option& option : command_options()) {
+        if (option.letter != '\0') {
+            out.print("\t-%c\t- %s\n", option.letter, option.description);
+        }
+    }
+    out.write("\nPlease be sure you have an actual index file or do\n\n"
               "\t# cd /usr/ports && sudo make index\n"
               "\n");
 }
@@ -39,14 +34,20 @@ void print_usage(const char* invocation_name, checked_output& out) {
 void print_long_options(checked_output& out) {
     // Each option with its argument, padded to the widest.
     std::size_t width = 0;
-    for (const long_option& option : long_options()) {
+    for (const command_option& option : command_options()) {
+        if (option.long_name == nullptr) {
+            continue;
+        }
         const std::size_t argument =
             option.argument != nullptr ? std::strlen(option.argument) + 1 : 0;
-        width = std::max(width, std::strlen(option.name) + argument);
+        width = std::max(width, std::strlen(option.long_name) + argument);
     }
     out.write("Long options:\n----------\n\n");
-    for (const long_option& option : long_options()) {
-        std::string usage = option.name;
+    for (const command_option& option : command_options()) {
+        if (option.long_name == nullptr) {
+            continue;
+        }
+        std::string usage = option.long_name;
         if (option.argument != nullptr) {
             usage += ' ';
             usage += option.argument;

@@ -14,14 +14,16 @@ namespace {
 
 // The flags of search_options in a fixed order, as letters, for comparing;
 // the long options' flags as capitals: Categories, Word, Installed,
-// Outdated, Json.
+// Outdated, Json, Www (whole words: w), Pkg-descr, Regex, Moved, Status.
 std::string flags_of(const search_options& o) {
     std::string flags;
     const std::pair<bool, char> all[] = {
         {o.search_description, 'd'}, {o.search_path, 'p'},       {o.search_maintainer, 'm'},
         {o.search_depends, 'D'},     {o.show_details, 'f'},      {o.long_format, 'n'},
-        {o.show_counts, 'r'},        {o.search_categories, 'C'}, {o.whole_word, 'W'},
-        {o.only_installed, 'I'},     {o.only_outdated, 'O'},     {o.json_output, 'J'}};
+        {o.show_counts, 'r'},        {o.search_categories, 'C'}, {o.whole_word, 'w'},
+        {o.only_installed, 'I'},     {o.only_outdated, 'O'},     {o.json_output, 'J'},
+        {o.search_web_site, 'W'},    {o.search_pkg_descr, 'P'},  {o.regular_expression, 'R'},
+        {o.show_moved, 'M'},         {o.show_status, 'S'}};
     for (const auto& [set, letter] : all) {
         if (set) {
             flags += letter;
@@ -53,6 +55,7 @@ struct parse_case {
     int first_operand; // in the argument vector, the program's name at 0
     int operand_count;
     std::optional<std::string> index_file = std::nullopt;
+    std::vector<std::string> excluded = {};
 };
 
 // Each case parses after the one before, getopt_long started over between
@@ -71,7 +74,7 @@ TEST(parse_command_line, sets_flags_and_stops_at_the_first_operand) {
              parse_case{{"-h", "zsh"}, 'h', "", 2, 1},
              parse_case{{"-x", "zsh"}, 'h', "", 2, 1},
              parse_case{{"-hv", "zsh", "bash"}, 'v', "", 2, 2},
-             parse_case{{"--categories", "--word", "-a", "zsh"}, 's', "dpmDCW", 4, 1},
+             parse_case{{"--categories", "--word", "-a", "zsh"}, 's', "dpmDCw", 4, 1},
              parse_case{{"--installed", "--outdated", "--json", "-r", "zsh"}, 's', "rIOJ", 5, 1},
              parse_case{{"--inst", "--out", "zsh"}, 's', "IO", 3, 1},
              parse_case{{"--help"}, 'L', "", 2, 0},
@@ -85,6 +88,19 @@ TEST(parse_command_line, sets_flags_and_stops_at_the_first_operand) {
              parse_case{{"--index"}, 'h', "", 2, 0},
              parse_case{{"zsh", "--json"}, 'h', "", 1, 2},
              parse_case{{"--", "--json"}, 's', "", 2, 1},
+             parse_case{{"--www", "--pkg-descr", "--regex", "--moved", "--status", "x"},
+                        's',
+                        "WPRMS",
+                        6,
+                        1},
+             parse_case{{"--exclude", "php", "--excl=pecl", "--exclude", "", "x"},
+                        's',
+                        "",
+                        6,
+                        1,
+                        std::nullopt,
+                        {"php", "pecl", ""}},
+             parse_case{{"--exclude"}, 'h', "", 2, 0},
          }) {
         std::vector<std::string> args = c.args;
         args.insert(args.begin(), "vandrel");
@@ -102,10 +118,12 @@ TEST(parse_command_line, sets_flags_and_stops_at_the_first_operand) {
         EXPECT_EQ(parsed.first_operand, c.first_operand) << label;
         EXPECT_EQ(parsed.operand_count, c.operand_count) << label;
         EXPECT_EQ(parsed.index_file, c.index_file) << label;
+        EXPECT_EQ(parsed.excluded_terms, c.excluded) << label;
     }
     // The wording, and the program's name before it, are libc's (the
     // end-to-end tests compare them byte for byte): one line for each of
-    // -x, --bogus and --index without its file, naming what was wrong.
+    // -x, --bogus, --index and --exclude without their argument, naming what
+    // was wrong.
     const std::string diagnostics = testing::internal::GetCapturedStderr();
     std::vector<std::string> lines;
     for (std::size_t at = 0; at < diagnostics.size();) {
@@ -113,10 +131,11 @@ TEST(parse_command_line, sets_flags_and_stops_at_the_first_operand) {
         lines.push_back(diagnostics.substr(at, end - at));
         at = end + 1;
     }
-    ASSERT_EQ(lines.size(), 3U) << diagnostics;
+    ASSERT_EQ(lines.size(), 4U) << diagnostics;
     EXPECT_NE(lines[0].find('x'), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find("bogus"), std::string::npos) << lines[1];
     EXPECT_NE(lines[2].find("index"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find("exclude"), std::string::npos) << lines[3];
 }
 
 } // namespace

@@ -3,9 +3,10 @@
 #
 #   packaging_test.sh CHECK SOURCE_DIR [ARG...]
 #
-# manpage PAGE DATE: the built page lints clean, bears the release's date and matches the help text
+# manpage PAGE DATE: the built page lints clean, bears the release's date and names the diagnostics
+# options BINARY PAGE: every option that --help lists is in the man page, both completions and the README
 # install BUILD_DIR VERSION: a DESTDIR install puts every file in place; binary and port say VERSION
-# completion BINARY: the bash completion offers the options, every long option of --help, files after --index and port names from the index
+# completion BINARY: the bash completion offers the options, files after --index and port names from the index
 # shells: both completions, typed into real shells
 # dist: a release is reproducible and builds
 # sandbox: the sandbox's inner half refuses to run by hand
@@ -27,13 +28,7 @@ manpage)
     release_date=$4
     mandoc -T lint -W warning "$page"
     grep -qx "\.Dd $release_date" "$page" || fail "the page is not dated $release_date"
-    # Every option of the help text has its entry, and the page names the help's texts.
-    for letter in a d p m D f n r h v; do
-        grep -q "^\.It Fl $letter\$" "$page" || fail "no entry for -$letter"
-    done
-    for option in categories word installed outdated status json index help version; do
-        grep -qF ".It Fl \\-$option" "$page" || fail "no entry for --$option"
-    done
+    # The page names the messages that users meet.
     for text in "Could not determine release" "Could not open" "Could not read" "input file is output file" \
         "vandrel: write error" \
         "vandrel: out of memory" "illegal option"; do
@@ -42,6 +37,44 @@ manpage)
     for variable in PORTSDIR INDEXDIR INDEXFILE PKG_DBDIR; do
         grep -q "^\.It Ev $variable\$" "$page" || fail "ENVIRONMENT lacks $variable"
     done
+    ;;
+options)
+    # What --help lists, nothing kept by hand: letters from the help text,
+    # long options from their list.
+    binary=$3
+    page=$4
+    help=$("$binary" --help)
+    letters=$(sed -n 's/^\t-\([a-zA-Z]\)\t.*/\1/p' <<<"$help")
+    long=$(sed -n 's/^\t--\([a-z][a-z-]*\).*/\1/p' <<<"$help")
+    [ "$(wc -w <<<"$letters")" -ge 10 ] || fail "--help lists too few letters: $letters"
+    [ "$(wc -w <<<"$long")" -ge 9 ] || fail "--help lists too few long options: $long"
+    # shellcheck source=/dev/null
+    complete() { :; }
+    source "$source_dir/completions/vandrel.bash"
+    offer() {
+        COMP_WORDS=("$@")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        COMPREPLY=()
+        _vandrel
+        printf '%s\n' "${COMPREPLY[@]}"
+    }
+    offered=$(offer vandrel -)
+    for letter in $letters; do
+        grep -q "^\.It Fl $letter\$" "$page" || fail "the man page has no entry for -$letter"
+        grep -qx -- "-$letter" <<<"$offered" || fail "bash does not offer -$letter"
+    done
+    for option in $long; do
+        grep -qF ".It Fl \\-$option" "$page" || fail "the man page has no entry for --$option"
+        grep -qx -- "--$option" <<<"$offered" || fail "bash does not offer --$option"
+        grep -q -- "--$option\b" "$source_dir/README.md" || fail "the README does not name --$option"
+    done
+    # zsh shows each option with the help text's own line.
+    while IFS= read -r line; do
+        flag=${line%% *} description=${line#* - }
+        grep -qF -- "$flag[$description]" "$source_dir/completions/_vandrel" ||
+            grep -qF -- "$flag=[$description]" "$source_dir/completions/_vandrel" ||
+            fail "zsh does not offer $flag as '$description'"
+    done < <(sed -n 's/^\t\(-[a-zA-Z]\)\t- /\1 - /p; s/^\t\(--[a-z-]*\)[ A-Z]* - /\1 - /p' <<<"$help")
     ;;
 install)
     build_dir=$3
@@ -75,19 +108,10 @@ completion)
         _vandrel
         printf '%s\n' "${COMPREPLY[@]}"
     }
-    # Every long option of --help, in both completions.
-    long=$("$binary" --help | sed -n 's/^\t\(--[a-z]*\).*/\1/p')
-    [ -n "$long" ] || fail "--help lists no long options"
-    offered=$(offer vandrel --)
-    for option in $long; do
-        grep -qx -- "$option" <<<"$offered" || fail "bash does not offer $option"
-        grep -q -- "'[(]*[^']*$option[=[]" "$source_dir/completions/_vandrel" ||
-            fail "zsh does not offer $option"
-    done
     [ "$(offer vandrel -n)" = "-n" ] || fail "-n does not complete to itself"
     [ "$(offer vandrel - | grep -v -- '^--')" = "$(printf '%s\n' -a -d -p -m -D -f -n -r -h -v)" ] ||
         fail "- does not offer every option letter"
-    [ "$(offer vandrel --w)" = "--word" ] || fail "--w does not complete to --word"
+    [ "$(offer vandrel --wo)" = "--word" ] || fail "--wo does not complete to --word"
     [ -z "$(offer vandrel zsh -)" ] || fail "options offered after the search term"
     [ -z "$(offer vandrel -- -)" ] || fail "options offered after --"
     index_dir=$(mktemp -d)
@@ -104,6 +128,11 @@ completion)
     [ -z "$(INDEXDIR=$index_dir INDEXFILE=INDEX-15 names vandrel '')" ] || fail "names offered before anything is typed"
     [ -z "$(INDEXDIR=$index_dir/none names vandrel z)" ] || fail "something offered without an index"
     [ "$(names vandrel --index "$index_dir/oth")" = "$index_dir/other" ] || fail "no file offered after --index"
+    # Bash splits "--index=FILE" at "=" into three words.
+    [ "$(names vandrel --index = "$index_dir/oth")" = "$index_dir/other" ] || fail "no file offered after --index="
+    [ "$(names vandrel --index = "$index_dir/other" b)" = "bash" ] || fail "--index=FILE, split, not followed"
+    [ -z "$(names vandrel --exclude p)" ] || fail "something offered for --exclude's term"
+    [ "$(offer vandrel --exclude = php --ww)" = "--www" ] || fail "no options after --exclude=TERM"
     if command -v zsh >/dev/null; then
         zsh -n "$source_dir/completions/_vandrel" || fail "the zsh completion does not parse"
     fi
