@@ -3,17 +3,15 @@
 #include "line_reader.h"
 #include "port_standing.h"
 #include "result_output.h"
-#include "searched_fields.h"
-#include "text_search.h"
 
 namespace {
 
 // In a search of the name alone a line's first field decides: when it is
-// empty or doesn't hold the term, the line can't match, and it is only
+// empty or can't hold the term, the line can't match, and it is only
 // counted, not split.
-bool name_may_match(std::string_view line, std::string_view search_term) {
+bool name_may_match(std::string_view line, const term_matcher& term) {
     const std::string_view name = first_index_field(line);
-    return !name.empty() && contains_ignoring_case(name, search_term);
+    return !name.empty() && term.name_may_hold(name);
 }
 
 // --installed and --outdated: whether a matching entry, the version of the
@@ -27,9 +25,10 @@ bool shown_by_filters(const port_standing_of_entry& found, const search_options&
 
 } // namespace
 
-scan_outcome scan_index(int index_fd, const search_options& options, std::string_view search_term,
-                        scan_counters& counters, const installed_version_lookup& lookup,
-                        std::FILE* out, const entry_installed_lookup& by_origin) {
+scan_outcome scan_index(int index_fd, const search_options& options,
+                        const search_criteria& criteria, scan_counters& counters,
+                        const installed_version_lookup& lookup, std::FILE* out,
+                        const entry_installed_lookup& by_origin) {
     const result_printer printer = result_printer_for(options);
     checked_output results(out);
     line_reader reader(index_fd);
@@ -38,11 +37,11 @@ scan_outcome scan_index(int index_fd, const search_options& options, std::string
     const bool needs_origin = matches_by_origin(options);
     while (const std::optional<std::string_view> line = reader.next()) {
         ++counters.entries;
-        if (name_only && !name_may_match(*line, search_term)) {
+        if (name_only && !name_may_match(*line, criteria.term)) {
             continue;
         }
         parse_index_line(entry, *line);
-        const int found = match_entry(entry, options, search_term);
+        const int found = match_entry(entry, options, criteria);
         if (found == 0) {
             continue;
         }

@@ -10,6 +10,7 @@
 
 #include "port_entry.h"
 #include "search_options.h"
+#include "searched_fields.h"
 
 struct scan_counters {
     std::uint64_t results = 0; // entries that matched
@@ -38,8 +39,9 @@ using installed_version_lookup =
 // installed.
 using entry_installed_lookup = std::function<std::optional<std::string>(const port_entry& entry)>;
 
-// Reads the index from the descriptor to its end, asks about every matching
-// port and prints it to out as soon as it is found, and counts.
+// Reads the index from the descriptor to its end, asks about every port that
+// the criteria make a result and prints it to out as soon as it is found, and
+// counts.
 //
 // lookup answers for the short line's mark and the installed version that
 // -f and -n show; by_origin for --installed, --outdated and --json (lookup
@@ -48,6 +50,7 @@ using entry_installed_lookup = std::function<std::optional<std::string>(const po
 // passes over is neither printed nor counted as a result or in matches;
 // entries counts every line. The descriptor stays open for the caller to
 // close.
-scan_outcome scan_index(int index_fd, const search_options& options, std::string_view search_term,
-                        scan_counters& counters, const installed_version_lookup& lookup,
-                        std::FILE* out, const entry_installed_lookup& by_origin = {});
+scan_outcome scan_index(int index_fd, const search_options& options,
+                        const search_criteria& criteria, scan_counters& counters,
+                        const installed_version_lookup& lookup, std::FILE* out,
+                        const entry_installed_lookup& by_origin = {});

@@ -68,7 +68,7 @@ constexpr std::chrono::milliseconds db_lock_wait{5000};
 // package, a second read of the index (only a regular file can be read
 // twice) tells them apart.
 scan_outcome scan_for_ports(int index_fd, bool index_rereadable, package_db& database,
-                            const search_options& options, std::string_view search_term,
+                            const search_options& options, const search_criteria& criteria,
                             scan_counters& counters) {
     const installed_version_lookup by_name = [&database](std::optional<std::string_view> name) {
         return database.lookup_installed_version(name);
@@ -94,13 +94,13 @@ scan_outcome scan_for_ports(int index_fd, bool index_rereadable, package_db& dat
         const installed_package* package = installed_for_entry(*table, origin, entry.name, count);
         return package != nullptr ? package->version : std::nullopt;
     };
-    return scan_index(index_fd, options, search_term, counters, by_name, stdout, by_origin);
+    return scan_index(index_fd, options, criteria, counters, by_name, stdout, by_origin);
 }
 
 // --status: the installed packages whose names hold the term, against the
 // whole index.
 scan_outcome show_status(int index_fd, package_db& database, const search_options& options,
-                         std::string_view search_term, scan_counters& counters,
+                         const search_criteria& criteria, scan_counters& counters,
                          checked_output& out) {
     const installed_packages* table = database.packages();
     static const installed_packages nothing_installed;
@@ -110,8 +110,8 @@ scan_outcome show_status(int index_fd, package_db& database, const search_option
     if (!census) {
         return {scan_status::read_error, error};
     }
-    const std::vector<package_status> statuses = package_statuses(
-        table != nullptr ? *table : nothing_installed, *census, options, search_term);
+    const std::vector<package_status> statuses =
+        package_statuses(table != nullptr ? *table : nothing_installed, *census, criteria);
     counters.entries = census->entries();
     counters.results = counters.matches = statuses.size();
     print_package_statuses(statuses, options, out);
@@ -121,8 +121,29 @@ scan_outcome show_status(int index_fd, package_db& database, const search_option
     return {};
 }
 
+// The term and the excluded terms, as the options say to match them; absent
+// when one is an invalid expression, which is reported.
+std::optional<search_criteria> criteria_for(const command_line& parsed) {
+    std::string error;
+    std::optional<term_matcher> term =
+        term_matcher::make(parsed.search_term, parsed.options, error);
+    if (!term) {
+        std::fprintf(stderr, "vandrel: %s\n", error.c_str());
+        return std::nullopt;
+    }
+    search_criteria criteria{std::move(*term), {}, {}};
+    for (const std::string& excluded : parsed.excluded_terms) {
+        std::optional<term_matcher> matcher = term_matcher::make(excluded, parsed.options, error);
+        if (!matcher) {
+            std::fprintf(stderr, "vandrel: --exclude: %s\n", error.c_str());
+            return std::nullopt;
+        }
+        criteria.excluded.push_back(std::move(*matcher));
+    }
+    return criteria;
+}
+
 int search(const command_line& parsed, checked_output& out) {
-    const std::string_view search_term = parsed.search_term;
     const search_options& options = parsed.options;
     // With standard output closed, the next file opened would take its place
     // and results would be written into it.
@@ -132,6 +153,11 @@ int search(const command_line& parsed, checked_output& out) {
     }
     if (parsed.index_file && parsed.index_file->empty()) {
         std::fputs("vandrel: --index: the file name is empty\n", stderr);
+        return exit_failure;
+    }
+    // An invalid expression is found before anything is read.
+    std::optional<search_criteria> criteria = criteria_for(parsed);
+    if (!criteria) {
         return exit_failure;
     }
     const std::optional<std::string> found_index = chosen_index(parsed);
@@ -179,10 +205,9 @@ int search(const command_line& parsed, checked_output& out) {
     }
     scan_counters counters;
     const scan_outcome outcome =
-        options.show_status
-            ? show_status(index.get(), database, options, search_term, counters, out)
-            : scan_for_ports(index.get(), S_ISREG(status.st_mode), database, options, search_term,
-                             counters);
+        options.show_status ? show_status(index.get(), database, options, *criteria, counters, out)
+                            : scan_for_ports(index.get(), S_ISREG(status.st_mode), database,
+                                             options, *criteria, counters);
     switch (outcome.status) {
     case scan_status::read_error: {
         // The results printed so far stay, ahead of the message, but no

@@ -23,6 +23,7 @@ void port_entry_reset(port_entry& entry) {
     entry.name.reset();
     entry.version.reset();
     entry.installed_version.reset();
+    entry.long_description.reset();
 }
 
 name_and_version split_name_version(std::string_view full_name) {

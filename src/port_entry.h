@@ -11,13 +11,12 @@
 #include <string>
 #include <string_view>
 
-// The record of one index line. Every field but installed_version views the
-// line that was split into it and is valid only while that line is: the scan
-// fills, tests and prints the entry within one line, and the next split starts
-// it afresh, so no view is read after its line is gone. An absent field
-// is std::nullopt, whether the line left it empty or didn't reach it; the only
-// empty string a line can produce is the version of a first field that ends in
-// a hyphen.
+// The record of one index line. Every field but installed_version and
+// long_description views the line that was split into it and is valid only while that line is: the
+// scan fills, tests and prints the entry within one line, and the next split starts it afresh, so
+// no view is read after its line is gone. An absent field is std::nullopt, whether the line left it
+// empty or didn't reach it; the only empty string a line can produce is the version of a first
+// field that ends in a hyphen.
 struct port_entry {
     std::optional<std::string_view> full_name;    // the first field whole
     std::optional<std::string_view> name;         // up to the last hyphen
@@ -32,9 +31,12 @@ struct port_entry {
     std::optional<std::string_view> build_depends;
     std::optional<std::string_view> run_depends;
     std::optional<std::string_view> web_site;
+    // The text of the long description file, when a search read it; views
+    // the reader's buffer, not the line.
+    std::optional<std::string_view> long_description;
 };
 
-// Sets all thirteen fields absent, dropping the views and the installed version.
+// Sets all fourteen fields absent, dropping the views and the installed version.
 void port_entry_reset(port_entry& entry);
 
 // Fills the entry afresh from the line, given without its newline (nothing

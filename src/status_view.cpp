@@ -5,8 +5,6 @@
 #include <tuple>
 
 #include "json_output.h"
-#include "text_search.h"
-#include "word_match.h"
 
 namespace {
 
@@ -34,14 +32,16 @@ void put_padded(checked_output& out, std::string_view text, std::size_t width) {
 
 std::vector<package_status> package_statuses(const installed_packages& installed,
                                              const index_census& census,
-                                             const search_options& options,
-                                             std::string_view search_term) {
+                                             const search_criteria& criteria) {
     std::vector<package_status> statuses;
+    const auto holds = [](const term_matcher& term, std::string_view name) {
+        return term.holds(field_shape::packages, name);
+    };
     for (const installed_package& package : installed.all()) {
         const std::string name = full_name(package);
-        const bool holds = options.whole_word ? holds_word(field_shape::packages, name, search_term)
-                                              : contains_ignoring_case(name, search_term);
-        if (!holds) {
+        if (!holds(criteria.term, name) ||
+            std::ranges::any_of(criteria.excluded,
+                                [&](const term_matcher& term) { return holds(term, name); })) {
             continue;
         }
         const index_port* port = index_port_for(package, census, installed.has_origins());

@@ -19,6 +19,7 @@
 #include "package_table.h"
 #include "port_standing.h"
 #include "search_options.h"
+#include "searched_fields.h"
 
 struct package_status {
     const installed_package* package;
@@ -26,13 +27,12 @@ struct package_status {
     standing status;
 };
 
-// The installed packages whose name-version holds the term (as a whole word
-// with options.whole_word), each with its index port and standing, sorted by
-// origin, then name.
+// The installed packages whose name-version holds the criteria's term and
+// none of its excluded terms, each with its index port and standing, sorted
+// by origin, then name.
 std::vector<package_status> package_statuses(const installed_packages& installed,
                                              const index_census& census,
-                                             const search_options& options,
-                                             std::string_view search_term);
+                                             const search_criteria& criteria);
 
 // Prints the lines, or with options.json_output the objects.
 void print_package_statuses(const std::vector<package_status>& statuses,

@@ -6,6 +6,9 @@
 
 #include <string_view>
 
+#include "port_entry.h"
+#include "words.h"
+
 enum class field_shape {
     // Text: a word matches as it stands, or with the punctuation around it
     // taken off ("(server)" and "server," both hold the word server).
@@ -19,7 +22,45 @@ enum class field_shape {
     path,
     // A mail address: matches whole, or by the part before the "@".
     address,
+    // A web address: matches whole, or by its host, with or without a
+    // leading "www." (gitlab.com in https://www.gitlab.com/foo/).
+    web_address,
 };
+
+// word without the punctuation at either end.
+std::string_view trim_punctuation(std::string_view word);
+
+// Calls is_term with each form of each word that the field, of the given
+// shape, holds, until it returns true; whether one did. A form may be empty
+// (a word of punctuation alone).
+template <typename IsTerm>
+bool any_word_form(field_shape shape, std::string_view field, IsTerm is_term) {
+    switch (shape) {
+    case field_shape::words:
+        return any_word(field, [&is_term](std::string_view word) {
+            return is_term(word) || is_term(trim_punctuation(word));
+        });
+    case field_shape::packages:
+        return any_word(field, [&is_term](std::string_view word) {
+            return is_term(word) || is_term(split_name_version(word).name);
+        });
+    case field_shape::path: {
+        const std::string_view origin = port_origin(field);
+        return is_term(field) || is_term(origin) ||
+               is_term(origin.substr(origin.rfind('/') + 1)); // npos + 1 is 0
+    }
+    case field_shape::address:
+        return is_term(field) || is_term(field.substr(0, field.find('@')));
+    case field_shape::web_address: {
+        const std::size_t scheme = field.find("://");
+        std::string_view host = scheme == std::string_view::npos ? field : field.substr(scheme + 3);
+        host = host.substr(0, host.find('/'));
+        return is_term(field) || is_term(host) ||
+               (host.starts_with("www.") && is_term(host.substr(4)));
+    }
+    }
+    return false;
+}
 
 // Whether the field, of the given shape, holds the term as a whole word. The
 // empty term is no word and matches nothing.

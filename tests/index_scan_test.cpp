@@ -47,8 +47,9 @@ scan_run scan(std::string_view index, std::string_view options, const char* term
     const fixture::file_handle file = fixture::stream_with(index);
     fixture::memory_stream out;
     scan_run run;
-    run.outcome = scan_index(fileno(file.get()), fixture::options_with(options), term, run.counters,
-                             recording_lookup(run.looked_up), out.get());
+    const search_options chosen = fixture::options_with(options);
+    run.outcome = scan_index(fileno(file.get()), chosen, fixture::criteria_for(term, chosen),
+                             run.counters, recording_lookup(run.looked_up), out.get());
     run.out = out.text();
     return run;
 }
@@ -108,7 +109,7 @@ TEST(scan_index, a_name_search_finds_what_splitting_every_line_finds) {
         for (const std::string& line : index_lines) {
             port_entry entry;
             parse_index_line(entry, line);
-            const int found = match_entry(entry, {}, term);
+            const int found = match_entry(entry, {}, fixture::criteria_for(term));
             expected.matches += static_cast<std::uint64_t>(found);
             if (found > 0) {
                 ++expected.results;
@@ -162,8 +163,8 @@ TEST(scan_index, stops_at_a_read_error) {
     scan_counters counters;
     fixture::memory_stream out;
     std::vector<std::string> looked_up;
-    const scan_outcome outcome =
-        scan_index(fd, {}, "", counters, recording_lookup(looked_up), out.get());
+    const scan_outcome outcome = scan_index(fd, {}, fixture::criteria_for(""), counters,
+                                            recording_lookup(looked_up), out.get());
     close(fd);
     EXPECT_EQ(outcome.status, scan_status::read_error);
     EXPECT_EQ(outcome.error, EISDIR);
@@ -179,8 +180,8 @@ TEST(scan_index, stops_at_the_first_failed_write) {
     ASSERT_TRUE(full);
     scan_counters counters;
     std::vector<std::string> looked_up;
-    const scan_outcome outcome = scan_index(fileno(file.get()), {}, "port", counters,
-                                            recording_lookup(looked_up), full.get());
+    const scan_outcome outcome = scan_index(fileno(file.get()), {}, fixture::criteria_for("port"),
+                                            counters, recording_lookup(looked_up), full.get());
     EXPECT_EQ(outcome.status, scan_status::write_error);
     EXPECT_EQ(outcome.error, ENOSPC);
     EXPECT_LT(counters.entries, 100000U);

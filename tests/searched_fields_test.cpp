@@ -35,7 +35,8 @@ TEST_P(match_entry_test, counts_the_fields_that_hold_the_term) {
     port_entry entry;
     const std::string line_text(zsh_line);
     parse_index_line(entry, line_text);
-    EXPECT_EQ(match_entry(entry, options_with(c.options), c.term), c.tests_found)
+    const search_options options = options_with(c.options);
+    EXPECT_EQ(match_entry(entry, options, fixture::criteria_for(c.term, options)), c.tests_found)
         << "-" << c.options << " " << c.term;
 }
 
@@ -53,9 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(match_entry, skips_absent_fields_and_never_matches_an_empty_line) {
     port_entry entry;
     parse_index_line(entry, "");
-    EXPECT_EQ(match_entry(entry, options_with("a"), ""), 0);
+    EXPECT_EQ(match_entry(entry, options_with("a"), fixture::criteria_for("")), 0);
     parse_index_line(entry, "foo-1.0");
-    EXPECT_EQ(match_entry(entry, options_with("a"), ""), 1);
+    EXPECT_EQ(match_entry(entry, options_with("a"), fixture::criteria_for("")), 1);
 }
 
 // Empty fields keep their places: a web site is never searched as a
@@ -77,15 +78,93 @@ TEST(match_entry, searches_each_field_in_its_place) {
           probe{lines::no_name, "p", "nameless", 0}, probe{lines::short_line, "D", "", 1}}) {
         port_entry entry;
         parse_index_line(entry, p.line);
-        EXPECT_EQ(match_entry(entry, options_with(p.options), p.term), p.tests_found)
+        const search_options options = options_with(p.options);
+        EXPECT_EQ(match_entry(entry, options, fixture::criteria_for(p.term, options)),
+                  p.tests_found)
             << "-" << p.options << " '" << p.term << "' in " << p.line;
+    }
+}
+
+// An excluded term in any searched field drops the entry; in a field the
+// search doesn't look in, it changes nothing.
+TEST(match_entry, drops_an_entry_that_holds_an_excluded_term) {
+    struct exclusion_case {
+        const char* options;
+        const char* term;
+        std::vector<std::string> excluded;
+        int tests_found;
+    };
+    for (const exclusion_case& c : {
+             exclusion_case{"", "zsh", {"5.9"}, 0},
+             exclusion_case{"", "zsh", {"bash", "5.9_5"}, 0},
+             exclusion_case{"", "zsh", {"bapt"}, 1},
+             exclusion_case{"m", "zsh", {"BAPT"}, 0},
+             exclusion_case{"d", "shell", {"autoconf"}, 1},
+             exclusion_case{"D", "shell", {"autoconf"}, 0},
+             exclusion_case{"a", "", {"pcre"}, 0},
+             exclusion_case{"", "zsh", {""}, 0},
+         }) {
+        port_entry entry;
+        parse_index_line(entry, zsh_line);
+        const search_options options = options_with(c.options);
+        EXPECT_EQ(match_entry(entry, options, fixture::criteria_for(c.term, options, c.excluded)),
+                  c.tests_found)
+            << "-" << c.options << " '" << c.term << "' less "
+            << testing::PrintToString(c.excluded);
+    }
+    // Whole words: "pcre" is no word of "pcre2-10.44", "pcre2" is.
+    search_options words = options_with("D");
+    words.whole_word = true;
+    port_entry entry;
+    parse_index_line(entry, zsh_line);
+    EXPECT_EQ(match_entry(entry, words, fixture::criteria_for("zsh", words, {"pcre"})), 1);
+    EXPECT_EQ(match_entry(entry, words, fixture::criteria_for("zsh", words, {"pcre2"})), 0);
+}
+
+// The long description is read only for an entry the line leaves undecided,
+// counts only where the line holds the term nowhere, and drops the entry
+// when it holds an excluded term.
+TEST(match_entry, reads_the_long_description_only_when_it_decides) {
+    struct descr_case {
+        const char* term;
+        std::vector<std::string> excluded;
+        std::optional<std::string_view> description;
+        int tests_found;
+        int reads;
+    };
+    for (const descr_case& c : {
+             descr_case{"zsh", {}, "A shell", 1, 0},
+             descr_case{"korn", {}, "Like the Korn shell", 1, 1},
+             descr_case{"korn", {}, "A shell", 0, 1},
+             descr_case{"korn", {}, std::nullopt, 0, 1},
+             descr_case{"zsh", {"korn"}, "Like the Korn shell", 0, 1},
+             descr_case{"zsh", {"korn"}, "A shell", 1, 1},
+             descr_case{"zsh", {"zsh"}, "A shell", 0, 0},
+             descr_case{"5.9", {"korn"}, std::nullopt, 1, 1},
+         }) {
+        port_entry entry;
+        parse_index_line(entry, zsh_line);
+        search_options options;
+        options.search_pkg_descr = true;
+        search_criteria criteria = fixture::criteria_for(c.term, options, c.excluded);
+        int reads = 0;
+        criteria.read_field = [&](const port_entry& read) {
+            EXPECT_EQ(read.descr_file, "/usr/ports/shells/zsh/pkg-descr");
+            ++reads;
+            return c.description;
+        };
+        const std::string label =
+            std::string(c.term) + " less " + testing::PrintToString(c.excluded);
+        EXPECT_EQ(match_entry(entry, options, criteria), c.tests_found) << label;
+        EXPECT_EQ(reads, c.reads) << label;
     }
 }
 
 // Every row of the table, through a real scan: a line whose only field that
 // holds the term is the row's is found by the row's option alone (or by no
 // option, for the fields every search looks in), and not without it, in
-// either kind of match. A field search added to the table is covered here at
+// either kind of match. A field read on demand holds the term where the line
+// holds it nowhere. A field search added to the table is covered here at
 // once.
 TEST(searched_fields, each_is_found_by_its_own_option_through_a_scan) {
     constexpr std::string_view term = "needle";
@@ -98,24 +177,30 @@ TEST(searched_fields, each_is_found_by_its_own_option_through_a_scan) {
             for (std::size_t i = 1; i < 13; ++i) {
                 fields.push_back("field" + std::to_string(i));
             }
-            fields[candidate] = candidate == 0 ? "needle-1.0" : std::string(term);
+            if (!row.read_on_demand) {
+                fields[candidate] = candidate == 0 ? "needle-1.0" : std::string(term);
+            }
             line.clear();
             for (const std::string& field : fields) {
                 line += (line.empty() ? "" : "|") + field;
             }
             port_entry entry;
             parse_index_line(entry, line);
-            if ((entry.*row.field).value_or("").starts_with(term)) {
+            if (row.read_on_demand || (entry.*row.field).value_or("").starts_with(term)) {
                 place = candidate;
             }
         }
         ASSERT_TRUE(place) << "a row whose field no line fills";
-        const auto scan = [&line, term](const search_options& options) {
+        const auto scan = [&line, &row, term](const search_options& options) {
             const fixture::file_handle file = fixture::stream_with(line + "\n");
             fixture::memory_stream out;
             scan_counters counters;
+            search_criteria criteria = fixture::criteria_for(std::string(term), options);
+            if (row.read_on_demand) {
+                criteria.read_field = [term](const port_entry&) { return std::optional(term); };
+            }
             scan_index(
-                fileno(file.get()), options, term, counters,
+                fileno(file.get()), options, criteria, counters,
                 [](std::optional<std::string_view>) { return std::nullopt; }, out.get());
             return counters;
         };

@@ -28,6 +28,7 @@ constexpr auto packages = field_shape::packages;
 constexpr auto words = field_shape::words;
 constexpr auto path = field_shape::path;
 constexpr auto address = field_shape::address;
+constexpr auto web = field_shape::web_address;
 
 // The first field and the dependency lists: a name-version matches by its
 // name or whole, never by a part of either.
@@ -86,5 +87,18 @@ INSTANTIATE_TEST_SUITE_P(
                     word_case{address, "mat@FreeBSD.org", "FreeBSD.org", false},
                     word_case{address, "mat@FreeBSD.org", "mat@", false},
                     word_case{address, "nobody", "nobody", true}));
+
+// A web site: the whole address, or its host with or without "www.".
+INSTANTIATE_TEST_SUITE_P(
+    web_sites, word_match_test,
+    testing::Values(word_case{web, "https://gitlab.com/foo/bar", "gitlab.com", true},
+                    word_case{web, "https://www.zsh.org/", "zsh.org", true},
+                    word_case{web, "https://www.zsh.org/", "WWW.zsh.org", true},
+                    word_case{web, "https://www.zsh.org/", "https://www.zsh.org/", true},
+                    word_case{web, "https://www.zsh.org/", "zsh", false},
+                    word_case{web, "https://gitlab.com/foo/bar", "foo", false},
+                    word_case{web, "https://gitlab.com/foo/bar", "gitlab", false},
+                    word_case{web, "http://example.org", "example.org", true},
+                    word_case{web, "example.org/x", "example.org", true}));
 
 } // namespace

@@ -61,14 +61,14 @@ struct environment {
 // newlines, and a last line without one counts too. The scan, which reads in
 // blocks and passes over lines it can rule out unsplit, must count the same.
 scan_counters count_line_by_line(std::string_view index, const search_options& options,
-                                 std::string_view term) {
+                                 const search_criteria& criteria) {
     scan_counters counters;
     while (!index.empty()) {
         const std::size_t newline = index.find('\n');
         const std::string_view line = index.substr(0, newline);
         port_entry entry;
         parse_index_line(entry, line);
-        const int found = match_entry(entry, options, term);
+        const int found = match_entry(entry, options, criteria);
         counters.matches += static_cast<std::uint64_t>(found);
         counters.results += found > 0 ? 1 : 0;
         ++counters.entries;
@@ -110,10 +110,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const installed_version_lookup lookup = [&database](std::optional<std::string_view> name) {
         return database.lookup_installed_version(name);
     };
+    std::string error;
+    std::optional<term_matcher> matcher = term_matcher::make(term, options, error);
+    if (!matcher) {
+        return 0; // an invalid expression searches nothing
+    }
+    const search_criteria criteria{std::move(*matcher), {}, {}};
     scan_counters counters;
-    const scan_outcome outcome = scan_index(fd, options, term, counters, lookup, env.out);
+    const scan_outcome outcome = scan_index(fd, options, criteria, counters, lookup, env.out);
     require(outcome.status == scan_status::complete);
-    const scan_counters line_by_line = count_line_by_line(index, options, term);
+    const scan_counters line_by_line = count_line_by_line(index, options, criteria);
     require(counters.entries == line_by_line.entries);
     require(counters.results == line_by_line.results);
     require(counters.matches == line_by_line.matches);

@@ -161,6 +161,24 @@ search_options options_with(std::string_view letters) {
     return parse_arguments({"-" + std::string(letters)}).options;
 }
 
+search_criteria criteria_for(std::string term, const search_options& options,
+                             const std::vector<std::string>& excluded) {
+    std::string error;
+    std::optional<term_matcher> matcher = term_matcher::make(std::move(term), options, error);
+    if (!matcher) {
+        throw std::invalid_argument(error);
+    }
+    search_criteria criteria{std::move(*matcher), {}, {}};
+    for (const std::string& other : excluded) {
+        std::optional<term_matcher> excluded_matcher = term_matcher::make(other, options, error);
+        if (!excluded_matcher) {
+            throw std::invalid_argument(error);
+        }
+        criteria.excluded.push_back(std::move(*excluded_matcher));
+    }
+    return criteria;
+}
+
 void open_to_all(const std::filesystem::path& path) {
     namespace fs = std::filesystem;
     const auto add = [](const fs::path& p, fs::perms perms) {

@@ -11,6 +11,7 @@
 
 #include "checked_output.h"
 #include "cli.h"
+#include "searched_fields.h"
 
 struct sqlite3;
 
@@ -105,6 +106,11 @@ command_line parse_arguments(std::vector<std::string> args);
 // The options of a command line with these option letters ("" for none), as
 // the program parses them.
 search_options options_with(std::string_view letters);
+
+// What a search for term with these options and excluded terms matches by;
+// the terms must be valid.
+search_criteria criteria_for(std::string term, const search_options& options = {},
+                             const std::vector<std::string>& excluded = {});
 
 // Makes a folder and its files readable by every user, for runs as nobody.
 void open_to_all(const std::filesystem::path& path);
