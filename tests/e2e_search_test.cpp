@@ -1,0 +1,162 @@
+// The options that widen and narrow a search, end to end: --regex,
+// --exclude, --www, --pkg-descr and --moved, on a small ports tree with
+// pkg-descr files and a MOVED file, alone and with --word, --json and -r.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fixtures.h"
+#include "runner.h"
+
+namespace {
+
+using fixture::command;
+using fixture::counts;
+namespace fs = std::filesystem;
+
+// Real-shaped lines: flavors of one port, two editors whose names hold each
+// other's, PHP and its PECL extension, a port whose pkg-descr is missing and
+// one whose description file is outside the tree.
+constexpr const char* tree_index =
+    "zsh-5.9_5|/usr/ports/shells/zsh|/usr/local|Z shell|/usr/ports/shells/zsh/pkg-descr|"
+    "bapt@FreeBSD.org|shells|autoconf-2.72|pcre2-10.44|https://www.zsh.org/|||\n"
+    "bash-5.2.37|/usr/ports/shells/bash|/usr/local|GNU Project's Bourne Again SHell|/usr/ports/"
+    "shells/bash/pkg-descr|ehaupt@FreeBSD.org|shells||gettext-runtime-0.22.5|https://"
+    "www.gnu.org/software/bash/|||\n"
+    "py311-requests-2.32.3|/usr/ports/www/py-requests|/usr/local|HTTP library written in Python "
+    "for human beings|/usr/ports/www/py-requests/pkg-descr|python@FreeBSD.org|www python|"
+    "py311-setuptools-63.1.0_1|py311-urllib3-1.26.20,1|https://github.com/psf/requests|||\n"
+    "py39-requests-2.32.3|/usr/ports/www/py-requests|/usr/local|HTTP library written in Python "
+    "for human beings|/usr/ports/www/py-requests/pkg-descr|python@FreeBSD.org|www python|"
+    "py39-setuptools-63.1.0_1|py39-urllib3-1.26.20,1|https://github.com/psf/requests|||\n"
+    "vim-9.1.0707|/usr/ports/editors/vim|/usr/local|Improved version of the vi editor|/usr/ports/"
+    "editors/vim/pkg-descr|adamw@FreeBSD.org|editors||libiconv-1.17_1|https://www.vim.org/|||\n"
+    "neovim-0.10.1|/usr/ports/editors/neovim|/usr/local|Next-generation Vim|/usr/ports/editors/"
+    "neovim/pkg-descr|adamw@FreeBSD.org|editors|cmake-core-3.30.3|libuv-1.48.0 "
+    "luajit-2.1.0.20240815|https://neovim.io/|||\n"
+    "php83-8.3.12|/usr/ports/lang/php83|/usr/local|PHP Scripting Language (8.3.X branch)|/usr/"
+    "ports/lang/php83/pkg-descr|bofh@FreeBSD.org|lang devel www||pcre2-10.44|https://"
+    "www.php.net/|||\n"
+    "php83-pecl-redis-6.0.2|/usr/ports/databases/pecl-redis|/usr/local|Extension to access "
+    "Redis|/usr/ports/databases/pecl-redis/pkg-descr|daniel@FreeBSD.org|databases||php83-8.3.12|"
+    "https://pecl.php.net/package/redis|||\n"
+    "gitlab-ce-17.3.4|/usr/ports/www/gitlab|/usr/local|Web GUI for managing git repositories|/usr/"
+    "ports/www/gitlab/pkg-descr|mfechner@FreeBSD.org|www devel||git-2.46.2|https://gitlab.com/"
+    "gitlab-org/gitlab-foss|||\n"
+    "tmux-3.4_1|/usr/ports/sysutils/tmux|/usr/local|Terminal Multiplexer|/usr/ports/sysutils/tmux/"
+    "pkg-descr|mat@FreeBSD.org|sysutils||libevent-2.1.12|https://github.com/tmux/tmux|||\n"
+    "localport-1.0|/home/me/ports/misc/localport|/usr/local|A port of my own|/home/me/ports/misc/"
+    "localport/pkg-descr|me@example.org|misc|||https://example.org/|||\n";
+
+constexpr std::uint64_t tree_lines = 11;
+
+// A ports tree: the index, pkg-descr files for all but tmux and the local
+// port, and a MOVED file; no package database.
+class ports_tree {
+public:
+    ports_tree() {
+        fs::create_directories(dir_ / "ports");
+        fixture::write_file(dir_ / "ports" / "INDEX-15", tree_index);
+        for (const auto& [origin, text] : std::vector<std::pair<std::string, std::string>>{
+                 {"shells/zsh", "Zsh is a UNIX command interpreter (shell) that resembles the\n"
+                                "Korn shell, with many enhancements.\n"},
+                 {"shells/bash", "Bash is an sh-compatible shell that incorporates useful\n"
+                                 "features from the Korn shell and the C shell.\n"},
+                 {"www/py-requests", "Requests is an elegant and simple HTTP library.\n"},
+                 {"editors/vim", "Vim is a highly configurable text editor.\n"},
+                 {"editors/neovim", "Neovim is a refactor of Vim, with an embedded Lua.\n"},
+                 {"lang/php83", "PHP is a widely-used scripting language.\n"},
+                 {"databases/pecl-redis", "Talk to Redis from PHP.\n"},
+                 {"www/gitlab", "GitLab is a web front end for git, with issues and CI.\n"},
+             }) {
+            fs::create_directories(dir_ / "ports" / origin);
+            fixture::write_file(dir_ / "ports" / origin / "pkg-descr", text);
+        }
+        fixture::open_to_all(dir_.path());
+    }
+    // INDEXDIR is the tree; with_tree, so is PORTSDIR.
+    [[nodiscard]] fixture::run_setup setup(bool with_tree = true) const {
+        fixture::run_setup setup;
+        setup.ports = dir_ / "ports";
+        setup.pkg = dir_ / "pkg"; // absent: no packages
+        if (with_tree) {
+            setup.environment.emplace_back("PORTSDIR", (dir_ / "ports").string());
+        }
+        return setup;
+    }
+    [[nodiscard]] fs::path path() const { return dir_ / "ports"; }
+
+private:
+    fixture::temp_dir dir_;
+};
+
+struct search_case {
+    const char* label;
+    std::vector<std::string> args;
+    std::string out;
+    friend void PrintTo(const search_case& c, std::ostream* os) { *os << c.label; }
+};
+
+class search_option_test : public testing::TestWithParam<search_case> {};
+
+// Standard output as given, nothing on standard error, status 0.
+TEST_P(search_option_test, prints_what_the_options_select) {
+    const search_case& c = GetParam();
+    const ports_tree tree;
+    RUN_OR_SKIP(got, tree.setup(), command(c.args));
+    EXPECT_EQ(got.out, c.out);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+}
+
+// Exclusions by each way of matching; what they drop counts in Entries only.
+INSTANTIATE_TEST_SUITE_P(
+    exclude, search_option_test,
+    testing::Values(search_case{"php_without_pecl",
+                                {"-r", "--exclude", "pecl", "php"},
+                                "- php83-8.3.12 (/usr/ports/lang/php83)\n" +
+                                    counts(1, 1, tree_lines)},
+                    search_case{"repeated_and_in_any_searched_field",
+                                {"-r", "-d", "--exclude=py39", "--exclude", "EXTENSION", "e"},
+                                "- zsh-5.9_5 (/usr/ports/shells/zsh)\n"
+                                "- bash-5.2.37 (/usr/ports/shells/bash)\n"
+                                "- py311-requests-2.32.3 (/usr/ports/www/py-requests)\n"
+                                "- vim-9.1.0707 (/usr/ports/editors/vim)\n"
+                                "- neovim-0.10.1 (/usr/ports/editors/neovim)\n"
+                                "- php83-8.3.12 (/usr/ports/lang/php83)\n"
+                                "- gitlab-ce-17.3.4 (/usr/ports/www/gitlab)\n"
+                                "- tmux-3.4_1 (/usr/ports/sysutils/tmux)\n" +
+                                    counts(8, 11, tree_lines)},
+                    search_case{"not_in_a_field_left_unsearched",
+                                {"--exclude", "access", "pecl"},
+                                "- php83-pecl-redis-6.0.2 (/usr/ports/databases/pecl-redis)\n"},
+                    search_case{"whole_words_only_with_word",
+                                {"--word", "--exclude", "vi", "-d", "vim"},
+                                "- neovim-0.10.1 (/usr/ports/editors/neovim)\n"},
+                    search_case{"by_substring_without_word",
+                                {"-r", "--exclude", "vi", "-d", "vim"},
+                                counts(0, 0, tree_lines)},
+                    search_case{"every_match_excluded",
+                                {"-r", "--exclude", "", "zsh"},
+                                counts(0, 0, tree_lines)}));
+
+// The web site: the whole address or, with --word, its host.
+INSTANTIATE_TEST_SUITE_P(
+    web_site, search_option_test,
+    testing::Values(search_case{"www_finds_a_host",
+                                {"--www", "github"},
+                                "- py311-requests-2.32.3 (/usr/ports/www/py-requests)\n"
+                                "- py39-requests-2.32.3 (/usr/ports/www/py-requests)\n"
+                                "- tmux-3.4_1 (/usr/ports/sysutils/tmux)\n"},
+                    search_case{"www_word_takes_the_host",
+                                {"--www", "--word", "gitlab.com"},
+                                "- gitlab-ce-17.3.4 (/usr/ports/www/gitlab)\n"},
+                    search_case{"www_word_without_www",
+                                {"--www", "--word", "-r", "vim.org"},
+                                "- vim-9.1.0707 (/usr/ports/editors/vim)\n" +
+                                    counts(1, 1, tree_lines)},
+                    search_case{"not_searched_without_www", {"-a", "github"}, ""}));
+
+} // namespace
