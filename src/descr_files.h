@@ -8,11 +8,12 @@
 // gives nothing, /dev/zero fills any buffer), and a regular file that
 // filled the buffer is read on into a larger one, to its size. A description
 // is at most 1 MiB: the rest of a larger file is not read, so a huge file
-// costs a bounded time, and the buffer, grown once, never holds more. Files
-// are opened O_NONBLOCK (with O_NOCTTY), so a FIFO or device planted in the
-// tree can't block the search; only regular files are read, with one
-// exception that costs no system call to allow: a FIFO whose writer has
-// already written into it is read for what it holds, without waiting.
+// costs a bounded time, and the buffer, kept for the next file, never grows
+// past that. Files are opened O_NONBLOCK (with O_NOCTTY), so a FIFO or
+// device planted in the tree can't block the search. Only regular files are
+// read but for one case, which telling apart would cost every file a call: a
+// FIFO whose writer has already written into it is read for what it holds,
+// without waiting.
 #pragma once
 
 #include <cstddef>
