@@ -2,19 +2,25 @@
 // benchmarks. Deterministic for a given seed.
 //
 //   generate_index [--lines N] [--seed S] [--installed K] [--desc-bytes B] --index FILE
-//                  [--db FILE --schema SQL]
+//                  [--db FILE --schema SQL] [--descr-tree DIR]
 //
 // The index has the real 13 fields; names carry the real prefixes (py311-,
 // p5-, rubygem-, php83-, kf6-, ...), versions carry _N revisions and ,N
 // epochs, flavours of one port share its path, and dependency lists follow a
 // heavy tail, so that most lines are a few hundred bytes and some exceed
 // 16 KiB. The database holds K of the generated ports as installed packages,
-// some at older versions, in the package manager's schema.
+// some at older versions, in the package manager's schema. --descr-tree
+// writes a ports tree under DIR with the pkg-descr file of every generated
+// port (flavours share their port's), as the index's fifth field names it
+// under /usr/ports: DIR/CATEGORY/PORT/pkg-descr, for PORTSDIR=DIR. Their
+// sizes are real ones, a few hundred bytes to a few KB, and about 2 in 100
+// hold the word "quokka", which nothing else generated does.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -276,6 +282,60 @@ void write_index(const std::vector<port>& ports, const std::string& file) {
     }
 }
 
+// A port's long description: paragraphs of the generated words, wrapped at
+// 72 columns like real pkg-descr files. Sizes as in the real tree, log-normal:
+// a median of 600 bytes, one in twenty under 200 bytes and one over 1.9 KB,
+// the largest of 36,000 about 8 KB.
+std::string descr_text(generator& gen, const port& p) {
+    const double size = std::lognormal_distribution<double>(std::log(600.0), 0.7)(gen.engine());
+    const auto bytes = static_cast<std::size_t>(std::clamp(size, 80.0, 16000.0));
+    std::string text = p.comment + ".";
+    std::size_t column = text.size();
+    const bool quokka = gen.chance(0.02);
+    while (text.size() < bytes) {
+        std::string word(gen.pick(words));
+        if (quokka && text.size() > bytes / 2 && text.find("quokka") == std::string::npos) {
+            word = "quokka";
+        }
+        if (gen.chance(0.04)) {
+            text += ".\n\n";
+            column = 0;
+            word[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
+        } else if (column + 1 + word.size() > 72) {
+            text += '\n';
+            column = 0;
+        } else {
+            text += ' ';
+            ++column;
+        }
+        text += word;
+        column += word.size();
+    }
+    text += ".\n";
+    return text;
+}
+
+void write_descr_tree(const std::vector<port>& ports, const std::string& folder, unsigned seed) {
+    generator gen(seed + 2);
+    std::set<std::string> written;
+    for (const port& p : ports) {
+        const std::filesystem::path directory =
+            std::filesystem::path(folder) / p.category / p.directory;
+        if (!written.insert(directory.string()).second) {
+            continue; // a flavour: its port's file is written
+        }
+        std::error_code error;
+        std::filesystem::create_directories(directory, error);
+        std::ofstream out(directory / "pkg-descr", std::ios::binary | std::ios::trunc);
+        out << descr_text(gen, p);
+        if (error || !out) {
+            std::cerr << "generate_index: cannot write " << (directory / "pkg-descr").string()
+                      << "\n";
+            std::exit(1);
+        }
+    }
+}
+
 struct db_closer {
     void operator()(sqlite3* db) const { sqlite3_close(db); }
 };
@@ -350,7 +410,7 @@ void write_db(const std::vector<port>& ports, std::size_t installed, std::size_t
 [[noreturn]] void usage() {
     std::cerr << "usage: generate_index [--lines N] [--seed S] [--installed K] [--desc-bytes B] "
                  "--index FILE "
-                 "[--db FILE --schema SQL]\n";
+                 "[--db FILE --schema SQL] [--descr-tree DIR]\n";
     std::exit(2);
 }
 
@@ -364,6 +424,7 @@ int main(int argc, char** argv) {
     std::string index;
     std::string db;
     std::string schema;
+    std::string descr_tree;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (i + 1 >= argc) {
@@ -384,6 +445,8 @@ int main(int argc, char** argv) {
             db = value;
         } else if (arg == "--schema") {
             schema = value;
+        } else if (arg == "--descr-tree") {
+            descr_tree = value;
         } else {
             usage();
         }
@@ -395,6 +458,9 @@ int main(int argc, char** argv) {
     write_index(ports, index);
     if (!db.empty()) {
         write_db(ports, installed, desc_bytes, db, schema, seed);
+    }
+    if (!descr_tree.empty()) {
+        write_descr_tree(ports, descr_tree, seed);
     }
     return 0;
 }

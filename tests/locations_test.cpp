@@ -72,6 +72,81 @@ TEST(locations, follow_the_ports_and_pkg_variables) {
     }
 }
 
+TEST(ports_tree, is_portsdir_or_usr_ports) {
+    const auto with = [](std::optional<std::string_view> portsdir) -> setting_reader {
+        return [portsdir](const char* name) -> std::optional<std::string_view> {
+            return std::string_view(name) == "PORTSDIR" ? portsdir : std::nullopt;
+        };
+    };
+    EXPECT_EQ(ports_tree(with(std::nullopt)), "/usr/ports");
+    EXPECT_EQ(ports_tree(with("/home/me/ports/")), "/home/me/ports/");
+}
+
+// The index names files under /usr/ports wherever the tree is; they are read
+// under PORTSDIR. Only /usr/ports as a whole component moves; a relative path
+// is the tree's, never the working folder's.
+TEST(ports_file_path, moves_usr_ports_under_portsdir) {
+    struct mapping_case {
+        const char* portsdir; // nullptr: unset
+        const char* field;
+        const char* path;
+    };
+    for (const mapping_case& c : {
+             mapping_case{nullptr, "/usr/ports/shells/zsh/pkg-descr",
+                          "/usr/ports/shells/zsh/pkg-descr"},
+             mapping_case{"", "/usr/ports/shells/zsh/pkg-descr", "/usr/ports/shells/zsh/pkg-descr"},
+             mapping_case{"/usr/ports", "/usr/ports/shells/zsh/pkg-descr",
+                          "/usr/ports/shells/zsh/pkg-descr"},
+             mapping_case{"/home/me/ports", "/usr/ports/shells/zsh/pkg-descr",
+                          "/home/me/ports/shells/zsh/pkg-descr"},
+             mapping_case{"/home/me/ports/", "/usr/ports/shells/zsh/pkg-descr",
+                          "/home/me/ports/shells/zsh/pkg-descr"},
+             mapping_case{"/home/me/ports///", "/usr/ports/shells/zsh/pkg-descr",
+                          "/home/me/ports/shells/zsh/pkg-descr"},
+             mapping_case{"/home/me/ports", "/usr/ports//shells/zsh/pkg-descr",
+                          "/home/me/ports/shells/zsh/pkg-descr"},
+             mapping_case{"/", "/usr/ports/shells/zsh/pkg-descr", "/shells/zsh/pkg-descr"},
+             mapping_case{"//", "/usr/ports/shells/zsh/pkg-descr", "/shells/zsh/pkg-descr"},
+             mapping_case{"ports", "/usr/ports/shells/zsh/pkg-descr", "ports/shells/zsh/pkg-descr"},
+             mapping_case{"/home/me/ports", "/usr/ports", "/home/me/ports"},
+             mapping_case{"/home/me/ports/", "/usr/ports/", "/home/me/ports/"},
+             // Not under /usr/ports: as it is.
+             mapping_case{"/home/me/ports", "/usr/portsx/shells/zsh/pkg-descr",
+                          "/usr/portsx/shells/zsh/pkg-descr"},
+             mapping_case{"/home/me/ports", "/usr/port/x", "/usr/port/x"},
+             mapping_case{"/home/me/ports", "/usr", "/usr"},
+             mapping_case{"/home/me/ports", "/usr/local/share/doc/zsh/pkg-descr",
+                          "/usr/local/share/doc/zsh/pkg-descr"},
+             mapping_case{"/home/me/ports", "/home/me/ports/shells/zsh/pkg-descr",
+                          "/home/me/ports/shells/zsh/pkg-descr"},
+             mapping_case{"/home/me/ports", "//usr/ports/shells/zsh/pkg-descr",
+                          "//usr/ports/shells/zsh/pkg-descr"},
+             // Relative: under the tree.
+             mapping_case{nullptr, "shells/zsh/pkg-descr", "/usr/ports/shells/zsh/pkg-descr"},
+             mapping_case{"/home/me/ports/", "shells/zsh/pkg-descr",
+                          "/home/me/ports/shells/zsh/pkg-descr"},
+             mapping_case{"/home/me/ports", "usr/ports/x", "/home/me/ports/usr/ports/x"},
+             // Empty: no file.
+             mapping_case{"/home/me/ports", "", ""},
+             mapping_case{nullptr, "", ""},
+         }) {
+        const setting_reader setting = [&c](const char* name) -> std::optional<std::string_view> {
+            if (std::string_view(name) != "PORTSDIR" || c.portsdir == nullptr ||
+                *c.portsdir == '\0') {
+                return std::nullopt;
+            }
+            return c.portsdir;
+        };
+        const std::string label =
+            std::string(c.portsdir == nullptr ? "(unset)" : c.portsdir) + " + " + c.field;
+        EXPECT_EQ(ports_file_path(c.field, setting), c.path) << label;
+        // The form a scan calls, its string reused from a longer path.
+        std::string path(300, 'x');
+        ports_file_path(c.field, c.portsdir == nullptr ? "" : c.portsdir, path);
+        EXPECT_EQ(path, c.path) << label;
+    }
+}
+
 TEST(join_path, puts_one_slash_between_folder_and_name) {
     for (const auto& [folder, name, path] : {
              std::tuple{"/usr/ports", "INDEX-15", "/usr/ports/INDEX-15"},
