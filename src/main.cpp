@@ -14,6 +14,7 @@
 
 #include "checked_output.h"
 #include "cli.h"
+#include "descr_files.h"
 #include "file_descriptor.h"
 #include "help_text.h"
 #include "index_census.h"
@@ -203,6 +204,14 @@ int search(const command_line& parsed, checked_output& out) {
             return exit_failure;
         }
     }
+    // --pkg-descr: each entry's long description, read from the ports tree
+    // when the line leaves it undecided.
+    descr_reader descriptions(ports_tree(environment_setting));
+    if (options.search_pkg_descr) {
+        criteria->read_field = [&descriptions](const port_entry& entry) {
+            return entry.descr_file ? descriptions.read_field(*entry.descr_file) : std::nullopt;
+        };
+    }
     scan_counters counters;
     const scan_outcome outcome =
         options.show_status ? show_status(index.get(), database, options, *criteria, counters, out)
@@ -221,6 +230,9 @@ int search(const command_line& parsed, checked_output& out) {
         return finish_output(out, exit_failure, outcome.error);
     case scan_status::complete:
         break;
+    }
+    if (descriptions.tried_any() && !descriptions.found_any()) {
+        std::fprintf(stderr, "%s\n", no_descr_files_message(descriptions.ports_tree()).c_str());
     }
     if (options.show_counts && options.json_output) {
         print_json_counts(counters.results, counters.matches, counters.entries, out);

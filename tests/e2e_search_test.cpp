@@ -159,4 +159,60 @@ INSTANTIATE_TEST_SUITE_P(
                                     counts(1, 1, tree_lines)},
                     search_case{"not_searched_without_www", {"-a", "github"}, ""}));
 
+// The long description, read under PORTSDIR where the index names
+// /usr/ports: tmux's file is missing and the local port's is outside the
+// tree, so neither is found by it.
+INSTANTIATE_TEST_SUITE_P(
+    pkg_descr, search_option_test,
+    testing::Values(
+        search_case{"finds_what_only_the_description_holds",
+                    {"--pkg-descr", "-r", "korn"},
+                    "- zsh-5.9_5 (/usr/ports/shells/zsh)\n"
+                    "- bash-5.2.37 (/usr/ports/shells/bash)\n" +
+                        counts(2, 2, tree_lines)},
+        search_case{"counts_it_only_where_the_line_holds_the_term_nowhere",
+                    {"--pkg-descr", "-r", "vim"},
+                    "- vim-9.1.0707 (/usr/ports/editors/vim)\n"
+                    "- neovim-0.10.1 (/usr/ports/editors/neovim)\n" +
+                        counts(2, 2, tree_lines)},
+        search_case{"flavours_share_a_file",
+                    {"--pkg-descr", "--word", "elegant"},
+                    "- py311-requests-2.32.3 (/usr/ports/www/py-requests)\n"
+                    "- py39-requests-2.32.3 (/usr/ports/www/py-requests)\n"},
+        search_case{"excluded_by_what_it_holds", {"--pkg-descr", "--exclude", "korn", "shell"}, ""},
+        search_case{"not_searched_without_the_option", {"-a", "korn"}, ""},
+        search_case{"json_gains_nothing",
+                    {"--pkg-descr", "--json", "Talk to Redis"},
+                    R"({"name":"php83-pecl-redis","version":"6.0.2",)"
+                    R"("full_name":"php83-pecl-redis-6.0.2",)"
+                    R"("path":"/usr/ports/databases/pecl-redis",)"
+                    R"("origin":"databases/pecl-redis","prefix":"/usr/local",)"
+                    R"("comment":"Extension to access Redis",)"
+                    R"("description_file":"/usr/ports/databases/pecl-redis/pkg-descr",)"
+                    R"("maintainer":"daniel@FreeBSD.org","categories":["databases"],)"
+                    R"("build_depends":[],"run_depends":["php83-8.3.12"],)"
+                    R"("www":"https://pecl.php.net/package/redis",)"
+                    R"("installed_version":null,"outdated":false,"status":null})"
+                    "\n"}));
+
+// Without a ports tree the search goes on without descriptions, and says so
+// once; with the tree, a name search reads nothing and says nothing.
+TEST(pkg_descr, without_a_tree_says_so_once) {
+    const ports_tree tree;
+    const fixture::temp_dir empty;
+    fixture::run_setup setup = tree.setup(false);
+    setup.environment.emplace_back("PORTSDIR", empty.path().string());
+    RUN_OR_SKIP(got, setup, command({"--pkg-descr", "-r", "sh"}));
+    EXPECT_EQ(got.out, "- zsh-5.9_5 (/usr/ports/shells/zsh)\n"
+                       "- bash-5.2.37 (/usr/ports/shells/bash)\n" +
+                           counts(2, 2, tree_lines));
+    EXPECT_EQ(got.err, "vandrel: no pkg-descr file could be read under " + empty.path().string() +
+                           "; descriptions not searched\n");
+    EXPECT_EQ(got.status, 0);
+
+    RUN_OR_SKIP(name_decides, setup, command({"--pkg-descr", "-r", ""}));
+    EXPECT_EQ(name_decides.err, "");
+    EXPECT_EQ(name_decides.status, 0);
+}
+
 } // namespace
