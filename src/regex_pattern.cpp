@@ -203,43 +203,44 @@ private:
 
     // {m}, {m,} or {m,n} at here, a digit after the brace.
     void bound(std::size_t here) {
-        const std::optional<int> least = count();
-        if (!least) {
-            return;
-        }
-        std::optional<int> most = least; // none: no limit
-        if (at_ < expression_.size() && expression_[at_] == ',') {
+        constexpr int unbounded = -1;
+        const int least = count();
+        int most = least;
+        if (!out_.error && at_ < expression_.size() && expression_[at_] == ',') {
             ++at_;
-            most.reset();
-            if (at_ < expression_.size() && is_ascii_digit(expression_[at_])) {
-                most = count();
-                if (!most) {
-                    return;
-                }
-            }
+            most = at_ < expression_.size() && is_ascii_digit(expression_[at_]) ? count()
+                                                                                : unbounded;
+        }
+        if (out_.error) {
+            return;
         }
         if (at_ == expression_.size() || expression_[at_] != '}') {
             fail("missing } at the end of a {} quantifier", at_);
             return;
         }
         ++at_;
-        if (most && *most < *least) {
+        if (most != unbounded && most < least) {
             fail(PCRE2_ERROR_QUANTIFIER_OUT_OF_ORDER, here);
             return;
         }
-        quantifier(*least, here);
+        quantifier(least, here);
         if (out_.error) {
             return;
         }
-        std::string text = "{" + std::to_string(*least);
+        std::string text = "{";
+        text += std::to_string(least);
         if (most != least) {
-            text += "," + (most ? std::to_string(*most) : std::string());
+            text += ',';
+            if (most != unbounded) {
+                text += std::to_string(most);
+            }
         }
-        emit(text + "}", here);
+        text += '}';
+        emit(text, here);
     }
 
-    // The digits at at_, at most max_count.
-    std::optional<int> count() {
+    // The digits at at_, at most max_count (0 after an error).
+    int count() {
         const std::size_t digits = at_;
         int value = 0;
         while (at_ < expression_.size() && is_ascii_digit(expression_[at_])) {
@@ -248,7 +249,7 @@ private:
         }
         if (value > max_count) {
             fail(PCRE2_ERROR_QUANTIFIER_TOO_BIG, digits);
-            return std::nullopt;
+            return 0;
         }
         return value;
     }
