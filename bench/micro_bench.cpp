@@ -7,12 +7,12 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <regex.h>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
-#include <regex.h>
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
@@ -356,9 +356,8 @@ void regex_pass(benchmark::State& state, regex_engine engine, const char* expres
         for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
             found = 0;
             for (const std::string& field : fields) {
-                found += pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(field.data()),
-                                     field.size(), 0,
-                                     engine == regex_engine::pcre2_jit ? 0 : PCRE2_NO_JIT, data,
+                found += pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(field.data()), field.size(),
+                                     0, engine == regex_engine::pcre2_jit ? 0 : PCRE2_NO_JIT, data,
                                      nullptr) >= 0
                              ? 1
                              : 0;

@@ -1,11 +1,10 @@
 #include "regex_pattern.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
-#include <pcre2.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <pcre2.h>
 #include <stdexcept>
 
 namespace {
@@ -35,9 +34,9 @@ bool is_ascii_digit(char c) {
 }
 
 // The character classes of the C locale, the names regex(3) takes.
-constexpr std::array<std::string_view, 12> class_names = {
-    "alnum", "alpha", "blank", "cntrl", "digit", "graph",
-    "lower", "print", "punct", "space", "upper", "xdigit"};
+constexpr std::array<std::string_view, 12> class_names = {"alnum", "alpha", "blank", "cntrl",
+                                                          "digit", "graph", "lower", "print",
+                                                          "punct", "space", "upper", "xdigit"};
 
 // The largest count in a {} quantifier: RE_DUP_MAX, as regex(3) has it.
 constexpr int max_count = 255;
@@ -133,7 +132,9 @@ public:
     }
 
 private:
-    void fail(int code, std::size_t offset) { out_.error = translation_error{code, nullptr, offset}; }
+    void fail(int code, std::size_t offset) {
+        out_.error = translation_error{code, nullptr, offset};
+    }
     void fail(const char* text, std::size_t offset) {
         out_.error = translation_error{0, text, offset};
     }
@@ -208,8 +209,8 @@ private:
         int most = least;
         if (!out_.error && at_ < expression_.size() && expression_[at_] == ',') {
             ++at_;
-            most = at_ < expression_.size() && is_ascii_digit(expression_[at_]) ? count()
-                                                                                : unbounded;
+            most =
+                at_ < expression_.size() && is_ascii_digit(expression_[at_]) ? count() : unbounded;
         }
         if (out_.error) {
             return;
@@ -254,7 +255,9 @@ private:
         return value;
     }
 
-    bool sees(std::string_view text) const { return expression_.substr(at_).starts_with(text); }
+    [[nodiscard]] bool sees(std::string_view text) const {
+        return expression_.substr(at_).starts_with(text);
+    }
 
     // A bracket expression whose [ is at here (at_ is past it).
     void bracket(std::size_t here) {
@@ -407,9 +410,9 @@ regex_compile_result regex_pattern::compile(std::string_view expression) {
     translation translated = ere_translator(expression).run();
     if (translated.error) {
         const translation_error& error = *translated.error;
-        return {std::nullopt, invalid(error.text != nullptr ? std::string(error.text)
-                                                            : error_text(error.code),
-                                      error.offset)};
+        return {std::nullopt,
+                invalid(error.text != nullptr ? std::string(error.text) : error_text(error.code),
+                        error.offset)};
     }
     regex_pattern pattern;
     // Both forms from the same text: anywhere, and the whole text.
@@ -424,7 +427,8 @@ regex_compile_result regex_pattern::compile(std::string_view expression) {
         if (!compiled) {
             // Found by PCRE2 (parentheses nested too deep, a pattern too
             // large): the offset back in the expression.
-            std::size_t at = is_whole ? (offset >= whole_prefix ? offset - whole_prefix : 0) : offset;
+            std::size_t at =
+                is_whole ? (offset >= whole_prefix ? offset - whole_prefix : 0) : offset;
             at = at < translated.source.size() ? translated.source[at] : expression.size();
             return {std::nullopt, invalid(error_text(code), at)};
         }

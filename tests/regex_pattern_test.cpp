@@ -1,11 +1,11 @@
 #include <cctype>
 #include <ostream>
 #include <random>
+#include <regex.h>
 #include <string>
 #include <string_view>
 
 #include <gtest/gtest.h>
-#include <regex.h>
 
 #include "regex_pattern.h"
 #include "text_search.h"
@@ -45,32 +45,29 @@ TEST_P(regex_match_test, finds_and_matches_whole) {
     EXPECT_EQ(pattern.found_in(c.text), c.found);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    plain_and_case, regex_match_test,
-    testing::Values(match_case{"zsh", "zsh-5.9_5", true, false},
-                    match_case{"zsh", "oh-my-zsh-g20240822", true, false},
-                    match_case{"ZSH", "zsh-5.9", true, false},
-                    match_case{"zsh", "ZSH", true, true},
-                    match_case{"zsh", "bash-5.2", false, false},
-                    match_case{"", "anything", true, false},
-                    match_case{"", "", true, true},
-                    match_case{"a", "", false, false},
-                    // ASCII letters only fold: not Latin-1's Ä and ä.
-                    match_case{"\xC4", "\xE4", false, false},
-                    match_case{"\xC4", "\xC4", true, true}));
+INSTANTIATE_TEST_SUITE_P(plain_and_case, regex_match_test,
+                         testing::Values(match_case{"zsh", "zsh-5.9_5", true, false},
+                                         match_case{"zsh", "oh-my-zsh-g20240822", true, false},
+                                         match_case{"ZSH", "zsh-5.9", true, false},
+                                         match_case{"zsh", "ZSH", true, true},
+                                         match_case{"zsh", "bash-5.2", false, false},
+                                         match_case{"", "anything", true, false},
+                                         match_case{"", "", true, true},
+                                         match_case{"a", "", false, false},
+                                         // ASCII letters only fold: not Latin-1's Ä and ä.
+                                         match_case{"\xC4", "\xE4", false, false},
+                                         match_case{"\xC4", "\xC4", true, true}));
 
 INSTANTIATE_TEST_SUITE_P(
     anchors, regex_match_test,
-    testing::Values(match_case{"^py3[0-9]+-", "py311-requests-2.32.3", true, false},
-                    match_case{"^py3[0-9]+-", "PY39-foo-1.0", true, false},
-                    match_case{"^py3[0-9]+-", "py3-foo-1.0", false, false},
-                    match_case{"^py3[0-9]+-", "rubygem-py311-1.0", false, false},
-                    match_case{"_5$", "zsh-5.9_5", true, false},
-                    match_case{"_5$", "zsh-5.9_51", false, false},
-                    match_case{"^zsh$", "zsh", true, true},
-                    match_case{"^zsh$", "zsh-5.9", false, false},
-                    match_case{"a^b", "a^b", false, false},
-                    match_case{"a$b", "a$b", false, false}));
+    testing::Values(
+        match_case{"^py3[0-9]+-", "py311-requests-2.32.3", true, false},
+        match_case{"^py3[0-9]+-", "PY39-foo-1.0", true, false},
+        match_case{"^py3[0-9]+-", "py3-foo-1.0", false, false},
+        match_case{"^py3[0-9]+-", "rubygem-py311-1.0", false, false},
+        match_case{"_5$", "zsh-5.9_5", true, false}, match_case{"_5$", "zsh-5.9_51", false, false},
+        match_case{"^zsh$", "zsh", true, true}, match_case{"^zsh$", "zsh-5.9", false, false},
+        match_case{"a^b", "a^b", false, false}, match_case{"a$b", "a$b", false, false}));
 
 INSTANTIATE_TEST_SUITE_P(
     classes, regex_match_test,
@@ -81,63 +78,51 @@ INSTANTIATE_TEST_SUITE_P(
                     match_case{"[[:alpha:]]", "\xE4", false, false},
                     match_case{"[[:upper:]]", "x", true, true}, // case is ignored
                     match_case{"[^a-z]", "ABC", false, false},
-                    match_case{"[^a-z]", "abc-", true, false},
-                    match_case{"[]x]", "]", true, true},
-                    match_case{"[^]x]", "]", false, false},
-                    match_case{"[a-]", "-", true, true},
-                    match_case{"[-a]", "-", true, true},
-                    match_case{"[!--]", ",", true, true},
+                    match_case{"[^a-z]", "abc-", true, false}, match_case{"[]x]", "]", true, true},
+                    match_case{"[^]x]", "]", false, false}, match_case{"[a-]", "-", true, true},
+                    match_case{"[-a]", "-", true, true}, match_case{"[!--]", ",", true, true},
                     // A backslash in brackets is itself.
-                    match_case{"[\\.]", "\\", true, true},
-                    match_case{"[\\.]", ".", true, true},
-                    match_case{"[\\d]", "1", false, false},
-                    match_case{"[[.-.]]", "-", true, true},
+                    match_case{"[\\.]", "\\", true, true}, match_case{"[\\.]", ".", true, true},
+                    match_case{"[\\d]", "1", false, false}, match_case{"[[.-.]]", "-", true, true},
                     match_case{"[[=e=]]", "E", true, true},
                     match_case{"[[:<:]]vim[[:>:]]", "a vim editor", true, false},
                     match_case{"[[:<:]]vim[[:>:]]", "neovim", false, false},
                     match_case{"[[:<:]]vim[[:>:]]", "vim_x", false, false},
                     match_case{"[[:<:]]vim[[:>:]]", "vim", true, true}));
 
-INSTANTIATE_TEST_SUITE_P(
-    alternation_and_groups, regex_match_test,
-    testing::Values(match_case{"^(vim|neovim)-", "neovim-0.10.1", true, false},
-                    match_case{"^(vim|neovim)-", "vim-9.1", true, false},
-                    match_case{"^(vim|neovim)-", "gvim-9.1", false, false},
-                    match_case{"(vim|emacs)", "xemacs-21", true, false},
-                    match_case{"vim|emacs", "emacs", true, true},
-                    match_case{"vim|emacs", "vimacs", true, false},
-                    match_case{"(a|b)c", "bc", true, true},
-                    match_case{"()", "x", true, false},
-                    match_case{"a|", "x", true, false}));
+INSTANTIATE_TEST_SUITE_P(alternation_and_groups, regex_match_test,
+                         testing::Values(match_case{"^(vim|neovim)-", "neovim-0.10.1", true, false},
+                                         match_case{"^(vim|neovim)-", "vim-9.1", true, false},
+                                         match_case{"^(vim|neovim)-", "gvim-9.1", false, false},
+                                         match_case{"(vim|emacs)", "xemacs-21", true, false},
+                                         match_case{"vim|emacs", "emacs", true, true},
+                                         match_case{"vim|emacs", "vimacs", true, false},
+                                         match_case{"(a|b)c", "bc", true, true},
+                                         match_case{"()", "x", true, false},
+                                         match_case{"a|", "x", true, false}));
 
 INSTANTIATE_TEST_SUITE_P(
     quantifiers_and_escapes, regex_match_test,
-    testing::Values(match_case{"ab?c", "ac", true, true},
-                    match_case{"ab*c", "abbbc", true, true},
-                    match_case{"ab+c", "ac", false, false},
-                    match_case{"a{2,3}", "aa", true, true},
+    testing::Values(match_case{"ab?c", "ac", true, true}, match_case{"ab*c", "abbbc", true, true},
+                    match_case{"ab+c", "ac", false, false}, match_case{"a{2,3}", "aa", true, true},
                     match_case{"a{2,3}", "aaaa", true, false},
-                    match_case{"a{2}", "a", false, false},
-                    match_case{"a{2,}", "aaaaa", true, true},
+                    match_case{"a{2}", "a", false, false}, match_case{"a{2,}", "aaaaa", true, true},
                     match_case{"a{,2}", "a{,2}", true, true}, // { before no digit is itself
-                    match_case{"{x", "{x", true, true},
-                    match_case{"\\.", "a.b", true, false},
+                    match_case{"{x", "{x", true, true}, match_case{"\\.", "a.b", true, false},
                     match_case{"\\.", "ab", false, false},
                     match_case{"\\d", "d", true, true}, // not a digit: the letter d
-                    match_case{"\\d", "1", false, false},
-                    match_case{"\\(", "(", true, true},
+                    match_case{"\\d", "1", false, false}, match_case{"\\(", "(", true, true},
                     match_case{"a.c", "a\nc", true, true}));
 
 // Texts hold any bytes: NUL, bytes that aren't UTF-8, newlines.
-INSTANTIATE_TEST_SUITE_P(
-    bytes, regex_match_test,
-    testing::Values(match_case{"b", "a\0b"sv, true, false},
-                    match_case{"a.b", "a\0b"sv, true, true},
-                    match_case{"a$", "a\0"sv, false, false},
-                    match_case{"c$", "abc\n", false, false},
-                    match_case{"\xFF", "\xC3\xFF\x80", true, false},
-                    match_case{"[\x80-\xFF]+", "\xC3\xFF\x80", true, true},
-                    match_case{"^.{3}$", "\xC3\xFF\x80", true, true}));
+INSTANTIATE_TEST_SUITE_P(bytes, regex_match_test,
+                         testing::Values(match_case{"b", "a\0b"sv, true, false},
+                                         match_case{"a.b", "a\0b"sv, true, true},
+                                         match_case{"a$", "a\0"sv, false, false},
+                                         match_case{"c$", "abc\n", false, false},
+                                         match_case{"\xFF", "\xC3\xFF\x80", true, false},
+                                         match_case{"[\x80-\xFF]+", "\xC3\xFF\x80", true, true},
+                                         match_case{"^.{3}$", "\xC3\xFF\x80", true, true}));
 
 TEST(regex_pattern, a_nul_in_the_expression_is_itself) {
     const regex_pattern pattern = compiled("a\0b"sv);
@@ -174,8 +159,8 @@ TEST_P(regex_invalid_test, says_why_and_where) {
     const invalid_case& c = GetParam();
     const regex_compile_result result = regex_pattern::compile(c.expression);
     EXPECT_FALSE(result.pattern.has_value());
-    EXPECT_EQ(result.error, "invalid regular expression: " + std::string(c.reason) +
-                                " at offset " + std::to_string(c.offset));
+    EXPECT_EQ(result.error, "invalid regular expression: " + std::string(c.reason) + " at offset " +
+                                std::to_string(c.offset));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -232,29 +217,27 @@ TEST_P(regex_literal_test, is_held_by_every_match) {
 
 INSTANTIATE_TEST_SUITE_P(
     literals, regex_literal_test,
-    testing::Values(literal_case{"", ""}, literal_case{"zsh", "zsh"},
-                    literal_case{"ZSH", "ZSH"}, // compared without regard to case
-                    // anchors are zero width: the run goes on
-                    literal_case{"^zsh$", "zsh"}, literal_case{"^py3[0-9]+-", "py3"},
-                    literal_case{"x^y", "xy"},
-                    // classes and . end a run
-                    literal_case{"ab[0-9]cde", "cde"}, literal_case{"abc.de", "abc"},
-                    literal_case{"[[:digit:]]", ""}, literal_case{"[[:<:]]vim[[:>:]]", "vim"},
-                    // alternation outside groups: nothing is required
-                    literal_case{"vim|emacs", ""}, literal_case{"abc|d", ""},
-                    // groups end a run and give nothing
-                    literal_case{"^(vim|neovim)-", "-"}, literal_case{"x(abc)yz", "yz"},
-                    literal_case{"(abc)", ""}, literal_case{"lib(xml|xslt)2-devel", "2-devel"},
-                    // quantifiers: ?, * and {0,...} drop the character, + and
-                    // {1,...} keep it and end the run
-                    literal_case{"colou?r", "colo"}, literal_case{"ab*cd", "cd"},
-                    literal_case{"abc+de", "abc"}, literal_case{"abc{0,2}de", "ab"},
-                    literal_case{"abc{2}de", "abc"}, literal_case{"ab{1,}", "ab"},
-                    literal_case{"x(ab)*yz", "yz"},
-                    // escapes are literals
-                    literal_case{"\\.tar\\.gz", ".tar.gz"}, literal_case{"a\\*b", "a*b"},
-                    literal_case{"\\[x\\]", "[x]"}, literal_case{"p5-\\.", "p5-."},
-                    literal_case{"{x", "{x"}));
+    testing::Values(
+        literal_case{"", ""}, literal_case{"zsh", "zsh"},
+        literal_case{"ZSH", "ZSH"}, // compared without regard to case
+        // anchors are zero width: the run goes on
+        literal_case{"^zsh$", "zsh"}, literal_case{"^py3[0-9]+-", "py3"}, literal_case{"x^y", "xy"},
+        // classes and . end a run
+        literal_case{"ab[0-9]cde", "cde"}, literal_case{"abc.de", "abc"},
+        literal_case{"[[:digit:]]", ""}, literal_case{"[[:<:]]vim[[:>:]]", "vim"},
+        // alternation outside groups: nothing is required
+        literal_case{"vim|emacs", ""}, literal_case{"abc|d", ""},
+        // groups end a run and give nothing
+        literal_case{"^(vim|neovim)-", "-"}, literal_case{"x(abc)yz", "yz"},
+        literal_case{"(abc)", ""}, literal_case{"lib(xml|xslt)2-devel", "2-devel"},
+        // quantifiers: ?, * and {0,...} drop the character, + and
+        // {1,...} keep it and end the run
+        literal_case{"colou?r", "colo"}, literal_case{"ab*cd", "cd"}, literal_case{"abc+de", "abc"},
+        literal_case{"abc{0,2}de", "ab"}, literal_case{"abc{2}de", "abc"},
+        literal_case{"ab{1,}", "ab"}, literal_case{"x(ab)*yz", "yz"},
+        // escapes are literals
+        literal_case{"\\.tar\\.gz", ".tar.gz"}, literal_case{"a\\*b", "a*b"},
+        literal_case{"\\[x\\]", "[x]"}, literal_case{"p5-\\.", "p5-."}, literal_case{"{x", "{x"}));
 
 TEST(regex_pattern, required_literals_hold_nul) {
     EXPECT_EQ(compiled("a\0b"sv).required_literal(), "a\0b"sv);
@@ -283,8 +266,9 @@ TEST(regex_pattern, agrees_with_regex3_and_its_literal_holds) {
         }
         bool gnu_escape = false; // \a, \b, \B, \w ... mean something else to glibc
         for (std::size_t at = 0; at + 1 < expression.size(); ++at) {
-            gnu_escape = gnu_escape || (expression[at] == '\\' &&
-                                        std::isalpha(static_cast<unsigned char>(expression[at + 1])));
+            gnu_escape =
+                gnu_escape || (expression[at] == '\\' &&
+                               std::isalpha(static_cast<unsigned char>(expression[at + 1])));
         }
         for (int t = 0; t < 10; ++t) {
             std::string text;
