@@ -3,20 +3,26 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <regex.h>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
 #include "delimiters.h"
 #include "index_scan.h"
 #include "json_output.h"
 #include "json_text.h"
 #include "port_entry.h"
+#include "regex_pattern.h"
 #include "searched_fields.h"
 #include "text_search.h"
 
@@ -254,6 +260,152 @@ void json_string(benchmark::State& state, bool non_ascii) {
 }
 BENCHMARK_CAPTURE(json_string, ascii, false);
 BENCHMARK_CAPTURE(json_string, non_ascii, true);
+
+// --regex: the candidate engines over the searched fields of a real-sized
+// index, the one bench/run generates (VANDREL_REGEX_INDEX names it; without
+// it, the sample index). Each engine answers "does the expression match
+// somewhere in this field", caseless; one iteration is one pass over every
+// line's fields. regex(3) is this system's C library: on Debian glibc's
+// engine, not FreeBSD's (Henry Spencer's), so its figure here stands for
+// neither in particular.
+const std::vector<std::string>& regex_index_lines() {
+    static const std::vector<std::string> lines = [] {
+        const char* const path = std::getenv("VANDREL_REGEX_INDEX");
+        if (path == nullptr || *path == '\0') {
+            return sample_lines();
+        }
+        std::ifstream in(path);
+        std::vector<std::string> all;
+        std::string line;
+        while (std::getline(in, line)) {
+            all.push_back(line);
+        }
+        return all;
+    }();
+    return lines;
+}
+
+// The fields the pass looks in: the name alone, or the seven of -a
+// --categories. regex(3) wants NUL-terminated strings, so every field is
+// kept as its own string, for every engine alike.
+std::vector<std::string> regex_fields(bool all_fields) {
+    std::vector<std::string> fields;
+    port_entry entry;
+    for (const std::string& line : regex_index_lines()) {
+        parse_index_line(entry, line);
+        for (const searched_field& field : searched_fields) {
+            const std::optional<std::string_view>& text = entry.*field.field;
+            if (text && (all_fields || field.option == nullptr)) {
+                fields.emplace_back(*text);
+            }
+        }
+        port_entry_reset(entry);
+    }
+    return fields;
+}
+
+enum class regex_engine { libc, pcre2_interpreted, pcre2_jit, vandrel };
+
+void regex_pass(benchmark::State& state, regex_engine engine, const char* expression,
+                bool all_fields) {
+    const std::vector<std::string> fields = regex_fields(all_fields);
+    std::int64_t bytes = 0;
+    for (const std::string& field : fields) {
+        bytes += static_cast<std::int64_t>(field.size());
+    }
+    std::int64_t found = 0;
+    if (engine == regex_engine::libc) {
+        regex_t compiled;
+        if (regcomp(&compiled, expression, REG_EXTENDED | REG_ICASE | REG_NOSUB) != 0) {
+            state.SkipWithError("regcomp failed");
+            return;
+        }
+        for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
+            found = 0;
+            for (const std::string& field : fields) {
+                found += regexec(&compiled, field.c_str(), 0, nullptr, 0) == 0 ? 1 : 0;
+            }
+            benchmark::DoNotOptimize(found);
+        }
+        regfree(&compiled);
+    } else if (engine == regex_engine::vandrel) {
+        const regex_compile_result compiled = regex_pattern::compile(expression);
+        if (!compiled.pattern) {
+            state.SkipWithError(compiled.error.c_str());
+            return;
+        }
+        for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
+            found = 0;
+            for (const std::string& field : fields) {
+                found += compiled.pattern->found_in(field) ? 1 : 0;
+            }
+            benchmark::DoNotOptimize(found);
+        }
+    } else {
+        // PCRE2 on the expression as vandrel hands it over, with or without
+        // its JIT; pcre2_match either way, as a program calling it plainly would.
+        const regex_compile_result translated = regex_pattern::compile(expression);
+        int error = 0;
+        PCRE2_SIZE offset = 0;
+        const std::string& text = translated.pattern->translated();
+        pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(),
+                                         PCRE2_CASELESS | PCRE2_DOTALL | PCRE2_DOLLAR_ENDONLY,
+                                         &error, &offset, nullptr);
+        if (engine == regex_engine::pcre2_jit) {
+            pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+        }
+        pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
+        for (auto _ : state) { // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop
+            found = 0;
+            for (const std::string& field : fields) {
+                found += pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(field.data()), field.size(),
+                                     0, engine == regex_engine::pcre2_jit ? 0 : PCRE2_NO_JIT, data,
+                                     nullptr) >= 0
+                             ? 1
+                             : 0;
+            }
+            benchmark::DoNotOptimize(found);
+        }
+        pcre2_match_data_free(data);
+        pcre2_code_free(code);
+    }
+    state.counters["fields"] = static_cast<double>(fields.size());
+    state.counters["found"] = static_cast<double>(found);
+    state.counters["ns_per_field"] = benchmark::Counter(
+        static_cast<double>(fields.size()),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+
+const bool regex_registered = [] {
+    struct search {
+        const char* name;
+        const char* expression;
+        bool all_fields;
+    };
+    constexpr std::array<search, 5> searches = {{
+        {"word_names", "zsh", false},
+        {"py3_names", "^py3[0-9]+-", false},
+        {"alternation_names", "(vim|emacs)", false},
+        {"word_all_fields", "zsh", true},
+        {"py3_all_fields", "^py3[0-9]+-", true},
+    }};
+    constexpr std::array<std::pair<const char*, regex_engine>, 4> engines = {{
+        {"regex3", regex_engine::libc},
+        {"pcre2_interpreted", regex_engine::pcre2_interpreted},
+        {"pcre2_jit", regex_engine::pcre2_jit},
+        {"regex_pattern", regex_engine::vandrel},
+    }};
+    for (const search& s : searches) {
+        for (const auto& [engine_name, engine] : engines) {
+            benchmark::RegisterBenchmark(
+                (std::string("regex/") + s.name + "/" + engine_name).c_str(), regex_pass, engine,
+                s.expression, s.all_fields)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    return true;
+}();
 
 } // namespace
 

@@ -286,7 +286,7 @@ END
     # A copy, which an ordinary user can run wherever the clone is.
     cp "$source_dir/scripts/install-deps" "$fake/install-deps"
     chmod 755 "$fake/uname" "$fake/pkg" "$fake/install-deps"
-    wanted="bash googletest libfaketime ninja nlohmann-json sqlite3 tmux zsh"
+    wanted="bash googletest libfaketime ninja nlohmann-json pcre2 sqlite3 tmux zsh"
     as_user=()
     if [ "$(id -u)" -eq 0 ]; then
         PATH="$fake:$PATH" "$fake/install-deps" build test 2>/dev/null
