@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "regex_pattern.h"
 #include "search_options.h"
 #include "word_match.h"
 
@@ -19,7 +20,8 @@ public:
                                             std::string& error);
 
     // Whether the field, of the given shape, holds the term. The empty term
-    // is in every field, and with --word in none.
+    // is in every field, and with --word in none. An expression that runs
+    // past the engine's limits throws std::runtime_error (see regex_pattern).
     bool holds(field_shape shape, std::string_view field) const;
 
     // Whether a first field of the index could hold the term; false only
@@ -28,9 +30,10 @@ public:
     bool name_may_hold(std::string_view first_field) const;
 
 private:
-    explicit term_matcher(std::string term, bool whole_word)
-        : term_(std::move(term)), whole_word_(whole_word) {}
+    term_matcher(std::string term, bool whole_word, std::optional<regex_pattern> expression)
+        : term_(std::move(term)), whole_word_(whole_word), expression_(std::move(expression)) {}
 
     std::string term_;
     bool whole_word_;
+    std::optional<regex_pattern> expression_; // with --regex
 };
