@@ -33,6 +33,10 @@ std::string package_db_path(const setting_reader& setting) {
     return join_path(setting("PKG_DBDIR").value_or("/var/db/pkg"), "local.sqlite");
 }
 
+std::string moved_path(const setting_reader& setting) {
+    return join_path(setting("PORTSDIR").value_or("/usr/ports"), "MOVED");
+}
+
 std::string join_path(std::string_view folder, std::string_view name) {
     if (folder.empty() || name.starts_with('/')) {
         return std::string(name);
