@@ -1,10 +1,13 @@
-// MOVED's lines split into entries, and read from a file whatever it holds.
+// MOVED's lines split into entries, read from a file whatever it holds, and
+// printed as lines and as JSON, byte for byte.
 #include <cerrno>
 #include <fcntl.h>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -12,8 +15,10 @@
 
 #include "file_descriptor.h"
 #include "fixtures.h"
+#include "json_output.h"
 #include "line_reader.h"
 #include "moved_ports.h"
+#include "result_output.h"
 
 using namespace std::string_literals;
 
@@ -174,6 +179,25 @@ TEST(read_moved_ports, passes_over_hostile_lines_and_reads_on) {
     }
 }
 
+TEST(read_moved_ports, prints_the_hostile_file_line_by_line) {
+    const fixture::file_handle file = fixture::stream_with(hostile_file);
+    fixture::memory_stream out;
+    EXPECT_EQ(read_moved_ports(fileno(file.get()),
+                               [&out](const moved_port& port) {
+                                   print_moved_port(port, out.output());
+                                   return true;
+                               }),
+              0);
+    EXPECT_EQ(out.text(), "x11/xserver14 moved to x11/xserver17 on 2016-01-01: Renamed\n"
+                          "a/b moved to c/d on 2020-01-01: before\n"
+                          "huge/reason removed on 2020-02-02: " +
+                              std::string(std::size_t{1} << 20, 'r') +
+                              "\n"
+                              "a/b moved to c/d on 2020-03-03: Five|fields\n"
+                              "lang/python27 removed on 2020-12-31: Has expired: Upstream "
+                              "support ended\n");
+}
+
 TEST(read_moved_ports, reads_the_sample_file) {
     const file_descriptor fd(
         ::open((fixture::source_dir() / "tests/data/MOVED").c_str(), O_RDONLY | O_CLOEXEC));
@@ -256,6 +280,146 @@ TEST(read_moved_ports, keeps_what_came_before_a_read_that_fails) {
                                }),
               EIO);
     EXPECT_EQ(entries, (std::vector<owned_entry>{moved("a/b", "c/d", "2020-01-01", "first")}));
+}
+
+// What nlohmann/json writes for the object built as a tree: the reference
+// that the JSON form is held to.
+std::string reference_json(const moved_port& port) {
+    nlohmann::ordered_json object;
+    object["moved_from"] = port.old_origin;
+    object["moved_to"] =
+        port.new_origin ? nlohmann::ordered_json(*port.new_origin) : nlohmann::ordered_json();
+    object["date"] =
+        port.date.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(port.date);
+    object["reason"] =
+        port.reason.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(port.reason);
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+struct print_case {
+    const char* label;
+    std::string line;
+    std::string text;
+    std::string json;
+    friend void PrintTo(const print_case& c, std::ostream* os) { *os << c.label; }
+};
+
+class moved_printers_test : public testing::TestWithParam<print_case> {};
+
+TEST_P(moved_printers_test, print_exact_bytes) {
+    const print_case& c = GetParam();
+    const std::optional<moved_port> port = parse_moved_line(c.line);
+    ASSERT_TRUE(port) << c.label;
+    fixture::memory_stream text;
+    print_moved_port(*port, text.output());
+    EXPECT_EQ(text.text(), c.text) << c.label;
+    fixture::memory_stream json;
+    print_json_moved_port(*port, json.output());
+    const std::string written = json.text();
+    EXPECT_EQ(written, c.json) << c.label;
+    EXPECT_EQ(written, reference_json(*port)) << c.label;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    entries, moved_printers_test,
+    testing::Values(
+        print_case{"moved", "x11/xserver14|x11/xserver17|2016-01-01|Renamed",
+                   "x11/xserver14 moved to x11/xserver17 on 2016-01-01: Renamed\n",
+                   R"({"moved_from":"x11/xserver14","moved_to":"x11/xserver17",)"
+                   R"("date":"2016-01-01","reason":"Renamed"})"
+                   "\n"},
+        print_case{"removed", "lang/python27||2020-12-31|Has expired: Upstream support ended",
+                   "lang/python27 removed on 2020-12-31: Has expired: Upstream support ended\n",
+                   R"({"moved_from":"lang/python27","moved_to":null,"date":"2020-12-31",)"
+                   R"("reason":"Has expired: Upstream support ended"})"
+                   "\n"},
+        print_case{"moved without a date", "a/b|c/d||Renamed", "a/b moved to c/d: Renamed\n",
+                   R"({"moved_from":"a/b","moved_to":"c/d","date":null,"reason":"Renamed"})"
+                   "\n"},
+        print_case{"moved without a reason", "a/b|c/d|2016-01-01|",
+                   "a/b moved to c/d on 2016-01-01\n",
+                   R"({"moved_from":"a/b","moved_to":"c/d","date":"2016-01-01","reason":null})"
+                   "\n"},
+        print_case{"removed without a date", "a/b|||Gone", "a/b removed: Gone\n",
+                   R"({"moved_from":"a/b","moved_to":null,"date":null,"reason":"Gone"})"
+                   "\n"},
+        print_case{"removed without a reason", "a/b||2016-01-01|", "a/b removed on 2016-01-01\n",
+                   R"({"moved_from":"a/b","moved_to":null,"date":"2016-01-01","reason":null})"
+                   "\n"},
+        print_case{"only the old origin", "a/b|||", "a/b removed\n",
+                   R"({"moved_from":"a/b","moved_to":null,"date":null,"reason":null})"
+                   "\n"},
+        print_case{"a date that isn't one", "a/b|c/d|soon|Later",
+                   "a/b moved to c/d on soon: Later\n",
+                   R"({"moved_from":"a/b","moved_to":"c/d","date":"soon","reason":"Later"})"
+                   "\n"},
+        print_case{"quotes, backslash and | in the reason",
+                   R"(a/b|c/d|2016-01-01|Use "c/d" \ or|e/f)",
+                   R"(a/b moved to c/d on 2016-01-01: Use "c/d" \ or|e/f)"
+                   "\n",
+                   R"({"moved_from":"a/b","moved_to":"c/d","date":"2016-01-01",)"
+                   R"("reason":"Use \"c/d\" \\ or|e/f"})"
+                   "\n"},
+        print_case{"control characters", "a/\tb|c/d|2016-01-01|Re\rna\x1bmed",
+                   "a/\tb moved to c/d on 2016-01-01: Re\rna\x1bmed\n",
+                   R"({"moved_from":"a/\tb","moved_to":"c/d","date":"2016-01-01",)"
+                   R"("reason":"Re\rna\u001bmed"})"
+                   "\n"},
+        print_case{"UTF-8", "x11/caf\xc3\xa9|x11/th\xc3\xa9|2016-01-01|D\xc3\xa9plac\xc3\xa9",
+                   "x11/caf\xc3\xa9 moved to x11/th\xc3\xa9 on 2016-01-01: D\xc3\xa9plac\xc3\xa9\n",
+                   "{\"moved_from\":\"x11/caf\xc3\xa9\",\"moved_to\":\"x11/th\xc3\xa9\","
+                   "\"date\":\"2016-01-01\",\"reason\":\"D\xc3\xa9plac\xc3\xa9\"}\n"},
+        // Shown as they are; in JSON each becomes U+FFFD, as elsewhere.
+        print_case{"bytes that aren't UTF-8", "a/\xff|c/d|2016-01-01|bad \xc3 end \xe2\x82",
+                   "a/\xff moved to c/d on 2016-01-01: bad \xc3 end \xe2\x82\n",
+                   "{\"moved_from\":\"a/\xef\xbf\xbd\",\"moved_to\":\"c/d\","
+                   "\"date\":\"2016-01-01\",\"reason\":\"bad \xef\xbf\xbd end \xef\xbf\xbd\"}\n"},
+        print_case{"a reason longer than a JSON chunk",
+                   "a/b||2016-01-01|" + std::string(70000, '"'),
+                   "a/b removed on 2016-01-01: " + std::string(70000, '"') + "\n",
+                   R"({"moved_from":"a/b","moved_to":null,"date":"2016-01-01","reason":")" +
+                       [] {
+                           std::string escaped;
+                           for (int i = 0; i < 70000; ++i) {
+                               escaped += "\\\"";
+                           }
+                           return escaped;
+                       }() +
+                       "\"}\n"}));
+
+// Every object reads back as what the line said, with null for what it lacks.
+TEST(moved_printers, json_parses_back_to_the_fields) {
+    for (const auto& [line, from, to, date, reason] : {
+             std::tuple{"x11/xserver14|x11/xserver17|2016-01-01|Renamed", "x11/xserver14",
+                        nlohmann::json("x11/xserver17"), nlohmann::json("2016-01-01"),
+                        nlohmann::json("Renamed")},
+             std::tuple{"lang/python27||2020-12-31|Has expired", "lang/python27", nlohmann::json(),
+                        nlohmann::json("2020-12-31"), nlohmann::json("Has expired")},
+             std::tuple{"a/b|||", "a/b", nlohmann::json(), nlohmann::json(), nlohmann::json()},
+             std::tuple{"a/\xff|c/d|2016-01-01|x|y", "a/\xef\xbf\xbd", nlohmann::json("c/d"),
+                        nlohmann::json("2016-01-01"), nlohmann::json("x|y")},
+         }) {
+        const std::optional<moved_port> port = parse_moved_line(line);
+        ASSERT_TRUE(port) << line;
+        fixture::memory_stream out;
+        print_json_moved_port(*port, out.output());
+        const std::string text = out.text();
+        ASSERT_TRUE(text.ends_with("}\n")) << line;
+        ASSERT_EQ(text.find('\n'), text.size() - 1) << line;
+        const nlohmann::json object = nlohmann::json::parse(text);
+        EXPECT_EQ(object.size(), 4U) << line;
+        EXPECT_EQ(object.at("moved_from"), from) << line;
+        EXPECT_EQ(object.at("moved_to"), to) << line;
+        EXPECT_EQ(object.at("date"), date) << line;
+        EXPECT_EQ(object.at("reason"), reason) << line;
+    }
+}
+
+TEST(moved_printers, the_form_follows_json_output) {
+    search_options options;
+    EXPECT_EQ(moved_printer_for(options), &print_moved_port);
+    options.json_output = true;
+    EXPECT_EQ(moved_printer_for(options), &print_json_moved_port);
 }
 
 } // namespace
