@@ -42,6 +42,11 @@ std::optional<std::string_view> view_of(const std::optional<std::string>& text) 
     return text ? std::optional<std::string_view>(*text) : std::nullopt;
 }
 
+// A text that may be empty, absent when it is: JSON's null for an empty field.
+std::optional<std::string_view> non_empty(std::string_view text) {
+    return text.empty() ? std::nullopt : std::optional(text);
+}
+
 // Appends a member whose value is the space-separated words of a list field
 // as an array, empty when the field is absent.
 void put_word_list(json_text_writer& w, std::string_view key_with_punctuation,
@@ -119,6 +124,16 @@ void print_json_status(const installed_package& package, const index_port* port,
         w, ",\"index_version\":", port != nullptr ? view_of(port->version) : std::nullopt);
     w.put_raw(",\"status\":");
     put_standing(w, status);
+    end_object(w);
+}
+
+void print_json_moved_port(const moved_port& port, checked_output& out) {
+    json_text_writer& w = writer_to(out);
+    w.put_raw("{\"moved_from\":");
+    w.put_string(port.old_origin);
+    put_text_or_null(w, ",\"moved_to\":", port.new_origin);
+    put_text_or_null(w, ",\"date\":", non_empty(port.date));
+    put_text_or_null(w, ",\"reason\":", non_empty(port.reason));
     end_object(w);
 }
 

@@ -10,6 +10,7 @@
 
 #include "checked_output.h"
 #include "index_census.h"
+#include "moved_ports.h"
 #include "package_table.h"
 #include "port_entry.h"
 #include "port_standing.h"
@@ -29,6 +30,10 @@ void print_json_result(const port_entry& entry, const port_standing_of_entry& fo
 // origin, index_version (null without a port) and status.
 void print_json_status(const installed_package& package, const index_port* port, standing status,
                        checked_output& out);
+
+// One entry of MOVED: moved_from (the old origin), moved_to (the new one,
+// null when the port was removed), date and reason (null when empty).
+void print_json_moved_port(const moved_port& port, checked_output& out);
 
 // {"results":R,"matches":M,"entries":E}, the counts of the counts line.
 void print_json_counts(std::uint64_t results, std::uint64_t matches, std::uint64_t entries,

@@ -88,6 +88,10 @@ std::string ports_file_path(std::string_view field, const setting_reader& settin
     return path;
 }
 
+std::string moved_path(const setting_reader& setting) {
+    return join_path(ports_tree(setting), "MOVED");
+}
+
 std::string join_path(std::string_view folder, std::string_view name) {
     if (folder.empty() || name.starts_with('/')) {
         return std::string(name);

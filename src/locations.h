@@ -6,6 +6,8 @@
 //             PORTSDIR defaults to /usr/ports, INDEXDIR to ${PORTSDIR},
 //             INDEXFILE to INDEX-<major> of the running release
 //   database: ${PKG_DBDIR}/local.sqlite, PKG_DBDIR defaulting to /var/db/pkg
+//   MOVED:    ${PORTSDIR}/MOVED, the tree's list of moved and removed ports
+//             (INDEXDIR and INDEXFILE name the index alone, not the tree)
 //
 // A variable set but empty counts as unset. An absolute INDEXFILE is used as
 // it is; a folder's trailing slashes are dropped when a name is joined to it.
@@ -51,6 +53,9 @@ void ports_file_path(std::string_view field, std::string_view ports_tree, std::s
 
 // The same, the tree from PORTSDIR, as a new string.
 std::string ports_file_path(std::string_view field, const setting_reader& setting);
+
+// The path of the ports tree's MOVED file.
+std::string moved_path(const setting_reader& setting);
 
 // name under folder, with one slash between them; name itself when it is
 // absolute or folder is empty.

@@ -82,6 +82,25 @@ void print_long_result(const port_entry& entry, bool show_details, checked_outpu
     put(out, "\n");
 }
 
+void print_moved_port(const moved_port& port, checked_output& out) {
+    put(out, port.old_origin);
+    if (port.new_origin) {
+        put(out, " moved to ");
+        put(out, *port.new_origin);
+    } else {
+        put(out, " removed");
+    }
+    if (!port.date.empty()) {
+        put(out, " on ");
+        put(out, port.date);
+    }
+    if (!port.reason.empty()) {
+        put(out, ": ");
+        put(out, port.reason);
+    }
+    put(out, "\n");
+}
+
 namespace {
 
 // The two forms with -f's details or without, as printers: they show what the
@@ -108,4 +127,8 @@ result_printer result_printer_for(const search_options& options) {
         return {options.show_details ? print_long<true> : print_long<false>, true};
     }
     return {options.show_details ? print_short<true> : print_short<false>, true};
+}
+
+moved_printer moved_printer_for(const search_options& options) {
+    return options.json_output ? print_json_moved_port : print_moved_port;
 }

@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,29 @@ TEST(ports_file_path, moves_usr_ports_under_portsdir) {
         std::string path(300, 'x');
         ports_file_path(c.field, c.portsdir == nullptr ? "" : c.portsdir, path);
         EXPECT_EQ(path, c.path) << label;
+    }
+}
+
+// MOVED belongs to the ports tree, not to the index: INDEXDIR and INDEXFILE,
+// which may put the index elsewhere, leave it where PORTSDIR says.
+TEST(locations, moved_file_is_in_the_ports_tree) {
+    using settings = std::map<std::string, std::string>;
+    for (const auto& [given, path] : {
+             std::pair<settings, std::string>{{}, "/usr/ports/MOVED"},
+             {{{"PORTSDIR", ""}}, "/usr/ports/MOVED"},
+             {{{"PORTSDIR", "/home/me/ports/"}}, "/home/me/ports/MOVED"},
+             {{{"INDEXDIR", "/tmp/idx"}, {"INDEXFILE", "/tmp/INDEX-15"}}, "/usr/ports/MOVED"},
+             {{{"PORTSDIR", "ports"}, {"INDEXDIR", "/tmp/idx"}}, "ports/MOVED"},
+         }) {
+        // clang before 16 lets no lambda capture a structured binding.
+        const settings& values = given;
+        const setting_reader setting = [&values](const char* name) {
+            const auto found = values.find(name);
+            return found == values.end() || found->second.empty()
+                       ? std::nullopt
+                       : std::optional<std::string_view>(found->second);
+        };
+        EXPECT_EQ(moved_path(setting), path) << testing::PrintToString(given);
     }
 }
 
