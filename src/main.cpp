@@ -1,4 +1,5 @@
 // vandrel: search the FreeBSD ports index for a term.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
@@ -21,8 +22,10 @@
 #include "index_scan.h"
 #include "json_output.h"
 #include "locations.h"
+#include "moved_ports.h"
 #include "package_db.h"
 #include "port_standing.h"
+#include "result_output.h"
 #include "status_view.h"
 #include "system.h"
 
@@ -144,6 +147,36 @@ std::optional<search_criteria> criteria_for(const command_line& parsed) {
     return criteria;
 }
 
+// --moved: the entries of the ports tree's MOVED file whose old origin holds
+// the term and no excluded term, printed after the results. A file that
+// can't be read is said once on standard error, and the run goes on.
+void show_moved(const search_options& options, const search_criteria& criteria,
+                checked_output& out) {
+    const std::string path = moved_path(environment_setting);
+    // Non-blocking: a FIFO in the tree's place can't hold the run up.
+    const file_descriptor moved(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (moved.get() < 0) {
+        std::fprintf(stderr, "vandrel: %s: %s\n", path.c_str(), std::strerror(errno));
+        return;
+    }
+    const moved_printer print = moved_printer_for(options);
+    const auto holds = [](const term_matcher& term, std::string_view origin) {
+        return term.holds(field_shape::path, origin);
+    };
+    const int error = read_moved_ports(moved.get(), [&](const moved_port& port) {
+        if (holds(criteria.term, port.old_origin) &&
+            std::ranges::none_of(criteria.excluded, [&](const term_matcher& excluded) {
+                return holds(excluded, port.old_origin);
+            })) {
+            print(port, out);
+        }
+        return !out.failed();
+    });
+    if (error != 0) {
+        std::fprintf(stderr, "vandrel: %s: %s\n", path.c_str(), std::strerror(error));
+    }
+}
+
 int search(const command_line& parsed, checked_output& out) {
     const search_options& options = parsed.options;
     // With standard output closed, the next file opened would take its place
@@ -233,6 +266,12 @@ int search(const command_line& parsed, checked_output& out) {
     }
     if (descriptions.tried_any() && !descriptions.found_any()) {
         std::fprintf(stderr, "%s\n", no_descr_files_message(descriptions.ports_tree()).c_str());
+    }
+    if (options.show_moved) {
+        show_moved(options, *criteria, out);
+        if (out.failed()) {
+            return finish_output(out, exit_failure);
+        }
     }
     if (options.show_counts && options.json_output) {
         print_json_counts(counters.results, counters.matches, counters.entries, out);

@@ -74,6 +74,22 @@ public:
             fs::create_directories(dir_ / "ports" / origin);
             fixture::write_file(dir_ / "ports" / origin / "pkg-descr", text);
         }
+        using namespace std::string_literals;
+        fixture::write_file(
+            dir_ / "ports" / "MOVED",
+            "# MOVED - ports moved or removed\n"
+            "#\n"
+            "# Port|Moved to|Date|Why\n"
+            "lang/python27||2020-12-31|Has expired: Upstream support ended\n"
+            "shells/zsh-devel|shells/zsh|2021-03-14|Merged back into shells/zsh\n"
+            "editors/vim-lite|editors/vim@tiny|2022-09-25|Became a flavor of editors/vim\n"
+            "www/py-requests2|www/py-requests|2019-04-05|\n"
+            "shells/zsh-lovers\n"                              // one field only
+            "|shells/zsh|2020-01-01|no old origin\n"           // no old origin
+            "shells/zsh-\0nul|x/y|2020-01-01|after a NUL\n"s + // cut at the NUL
+                "misc/" +
+                std::string(std::size_t{1} << 20, 'z') + "|||huge\n" +
+                "sysutils/tmux-devel|sysutils/tmux|2024-02-20|Obsolete, use sysutils/tmux");
         fixture::open_to_all(dir_.path());
     }
     // INDEXDIR is the tree; with_tree, so is PORTSDIR.
@@ -194,6 +210,120 @@ INSTANTIATE_TEST_SUITE_P(
                     R"("www":"https://pecl.php.net/package/redis",)"
                     R"("installed_version":null,"outdated":false,"status":null})"
                     "\n"}));
+
+// Extended regular expressions in each searched field, and in excluded
+// terms; anchors hold at a field's ends.
+INSTANTIATE_TEST_SUITE_P(
+    regex, search_option_test,
+    testing::Values(search_case{"flavours_by_an_anchored_class",
+                                {"--regex", "-r", "^py3[0-9]+-"},
+                                "- py311-requests-2.32.3 (/usr/ports/www/py-requests)\n"
+                                "- py39-requests-2.32.3 (/usr/ports/www/py-requests)\n" +
+                                    counts(2, 2, tree_lines)},
+                    search_case{"alternation_in_either_case",
+                                {"--regex", "^(VIM|neovim)-"},
+                                "- vim-9.1.0707 (/usr/ports/editors/vim)\n"
+                                "- neovim-0.10.1 (/usr/ports/editors/neovim)\n"},
+                    search_case{"a_plain_word_as_a_substring",
+                                {"--regex", "vim"},
+                                "- vim-9.1.0707 (/usr/ports/editors/vim)\n"
+                                "- neovim-0.10.1 (/usr/ports/editors/neovim)\n"},
+                    search_case{"whole_words_with_word",
+                                {"--regex", "--word", "-d", "n?vim"},
+                                "- vim-9.1.0707 (/usr/ports/editors/vim)\n"
+                                "- neovim-0.10.1 (/usr/ports/editors/neovim)\n"},
+                    search_case{"each_field_anchored_on_its_own",
+                                {"--regex", "-p", "-r", "shells/[a-z]+sh$"},
+                                "- zsh-5.9_5 (/usr/ports/shells/zsh)\n"
+                                "- bash-5.2.37 (/usr/ports/shells/bash)\n" +
+                                    counts(2, 2, tree_lines)},
+                    search_case{"excluded_by_an_expression",
+                                {"--regex", "--exclude", "^py[0-9]+-", "--www", "github"},
+                                "- tmux-3.4_1 (/usr/ports/sysutils/tmux)\n"},
+                    search_case{"in_the_long_description",
+                                {"--regex", "--pkg-descr", "korn +shell"},
+                                "- zsh-5.9_5 (/usr/ports/shells/zsh)\n"
+                                "- bash-5.2.37 (/usr/ports/shells/bash)\n"}));
+
+// An invalid expression, the term or an excluded one, is the engine's
+// complaint and status 1, before anything is read.
+TEST(regex, an_invalid_expression_searches_nothing) {
+    const ports_tree tree;
+    for (const auto& [args, err] : {
+             std::pair<std::vector<std::string>, std::string>{
+                 {"--regex", "(vim"},
+                 "vandrel: invalid regular expression: missing closing parenthesis at offset "
+                 "4\n"},
+             {{"--regex", "--exclude", "[a-", "vim"},
+              "vandrel: --exclude: invalid regular expression: missing terminating ] for "
+              "character class at offset 3\n"},
+             {{"--regex", "--index", "/nonexistent", "a**"},
+              "vandrel: invalid regular expression: quantifier does not follow a repeatable "
+              "item at offset 2\n"},
+         }) {
+        RUN_OR_SKIP(got, tree.setup(), command(args));
+        EXPECT_EQ(got.out, "") << testing::PrintToString(args);
+        EXPECT_EQ(got.err, err) << testing::PrintToString(args);
+        EXPECT_EQ(got.status, 1) << testing::PrintToString(args);
+    }
+}
+
+const std::string huge_origin = "misc/" + std::string(std::size_t{1} << 20, 'z');
+
+// MOVED's entries whose old origin holds the term, after the results and
+// before the counts, which leave them out; lines short of their fields
+// passed over, a NUL ending its line, the last line without a newline.
+INSTANTIATE_TEST_SUITE_P(
+    moved, search_option_test,
+    testing::Values(
+        search_case{"a_removed_port",
+                    {"--moved", "-r", "python27"},
+                    "lang/python27 removed on 2020-12-31: Has expired: Upstream support ended\n" +
+                        counts(0, 0, tree_lines)},
+        search_case{"after_the_results",
+                    {"--moved", "-r", "zsh"},
+                    "- zsh-5.9_5 (/usr/ports/shells/zsh)\n"
+                    "shells/zsh-devel moved to shells/zsh on 2021-03-14: Merged back into "
+                    "shells/zsh\n" +
+                        counts(1, 1, tree_lines)},
+        search_case{"by_the_old_origin_only", {"--moved", "python-requests"}, ""},
+        search_case{"no_reason",
+                    {"--moved", "requests2"},
+                    "www/py-requests2 moved to www/py-requests on 2019-04-05\n"},
+        search_case{"the_last_line_without_a_newline",
+                    {"--moved", "tmux-devel"},
+                    "sysutils/tmux-devel moved to sysutils/tmux on 2024-02-20: Obsolete, use "
+                    "sysutils/tmux\n"},
+        search_case{"a_huge_line", {"--moved", "zzzzzzzzzz"}, huge_origin + " removed: huge\n"},
+        search_case{"whole_words_by_the_path",
+                    {"--moved", "--word", "-p", "zsh-devel"},
+                    "shells/zsh-devel moved to shells/zsh on 2021-03-14: Merged back into "
+                    "shells/zsh\n"},
+        search_case{"excluded_terms_too",
+                    {"--moved", "--exclude", "devel", "zsh"},
+                    "- zsh-5.9_5 (/usr/ports/shells/zsh)\n"},
+        search_case{"expressions",
+                    {"--moved", "--regex", "^(lang|editors)/"},
+                    "lang/python27 removed on 2020-12-31: Has expired: Upstream support ended\n"
+                    "editors/vim-lite moved to editors/vim@tiny on 2022-09-25: Became a flavor "
+                    "of editors/vim\n"},
+        search_case{"as_json",
+                    {"--moved", "--json", "-r", "python27"},
+                    R"({"moved_from":"lang/python27","moved_to":null,"date":"2020-12-31",)"
+                    R"("reason":"Has expired: Upstream support ended"})"
+                    "\n"
+                    R"({"results":0,"matches":0,"entries":11})"
+                    "\n"}));
+
+TEST(moved, a_missing_file_is_said_once_and_the_search_goes_on) {
+    const ports_tree tree;
+    fs::remove(tree.path() / "MOVED");
+    RUN_OR_SKIP(got, tree.setup(), command({"--moved", "bash"}));
+    EXPECT_EQ(got.out, "- bash-5.2.37 (/usr/ports/shells/bash)\n");
+    EXPECT_EQ(got.err,
+              "vandrel: " + (tree.path() / "MOVED").string() + ": No such file or directory\n");
+    EXPECT_EQ(got.status, 0);
+}
 
 // Without a ports tree the search goes on without descriptions, and says so
 // once; with the tree, a name search reads nothing and says nothing.
