@@ -30,7 +30,8 @@ manpage)
     grep -qx "\.Dd $release_date" "$page" || fail "the page is not dated $release_date"
     # The page names the messages that users meet.
     for text in "Could not determine release" "Could not open" "Could not read" "input file is output file" \
-        "vandrel: write error" \
+        "vandrel: write error" "invalid regular expression" "no pkg-descr file could be read" \
+        "/usr/ports/MOVED" \
         "vandrel: out of memory" "illegal option"; do
         grep -q "$text" "$page" || fail "DIAGNOSTICS lacks '$text'"
     done
