@@ -95,6 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.whole_word = (flags & 128U) != 0;
     options.search_categories = (data[1] & 16U) != 0;
     options.json_output = (data[1] & 32U) != 0;
+    options.regular_expression = (data[1] & 64U) != 0;
+    options.search_web_site = (data[1] & 128U) != 0;
     const std::size_t term_length = std::min<std::size_t>(data[1] % 16, size - 2);
     std::string term(reinterpret_cast<const char*>(data + 2), term_length);
     term = term.substr(0, term.find('\0')); // an argument can't hold a NUL
@@ -115,7 +117,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!matcher) {
         return 0; // an invalid expression searches nothing
     }
-    const search_criteria criteria{std::move(*matcher), {}, {}};
+    search_criteria criteria{std::move(*matcher), {}, {}};
+    // The term's second half, when it has one, as an excluded term.
+    if (term.size() > 1) {
+        std::optional<term_matcher> excluded =
+            term_matcher::make(term.substr(term.size() / 2), options, error);
+        if (excluded) {
+            criteria.excluded.push_back(std::move(*excluded));
+        }
+    }
     scan_counters counters;
     const scan_outcome outcome = scan_index(fd, options, criteria, counters, lookup, env.out);
     require(outcome.status == scan_status::complete);
