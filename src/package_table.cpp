@@ -155,7 +155,9 @@ bool read_rows(sqlite3* db, const progress_guard& guard, bool origins,
                bool& locked) {
     // One pass over the table: a few pages of cache, reused, serve it as
     // well as the default 2 MiB, which would only cost page faults to fill.
-    sqlite3_exec(db, "PRAGMA cache_size = 16", nullptr, nullptr, nullptr);
+    // The scan pins one page per level of the tree, and SQLite goes past the
+    // size while pages are pinned.
+    sqlite3_exec(db, "PRAGMA cache_size = 4", nullptr, nullptr, nullptr);
     sqlite3_limit(db, SQLITE_LIMIT_LENGTH, longest_value);
     std::size_t text = 0;
     sqlite3_stmt* raw = nullptr;
