@@ -1,5 +1,6 @@
 #include "package_table.h"
 
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -15,15 +16,37 @@
 
 installed_packages::installed_packages(std::vector<installed_package> rows, bool has_origins)
     : rows_(std::move(rows)), has_origins_(has_origins) {
-    by_name_.reserve(rows_.size());
-    for (const installed_package& row : rows_) {
-        by_name_.try_emplace(row.name, &row); // the first row of a name stands
+    if (rows_.empty()) {
+        return;
+    }
+    by_name_.assign(std::bit_ceil(rows_.size() * 2), 0);
+    const std::size_t mask = by_name_.size() - 1;
+    for (std::size_t row = 0; row < rows_.size(); ++row) {
+        const std::string_view name = rows_[row].name;
+        std::size_t slot = string_hash{}(name)&mask;
+        // The first row of a name stands: a later one finds it and goes.
+        while (by_name_[slot] != 0 && rows_[by_name_[slot] - 1].name != name) {
+            slot = (slot + 1) & mask;
+        }
+        if (by_name_[slot] == 0) {
+            by_name_[slot] = static_cast<std::uint32_t>(row + 1);
+        }
     }
 }
 
 const installed_package* installed_packages::find_name(std::string_view name) const {
-    const auto found = by_name_.find(name);
-    return found != by_name_.end() ? found->second : nullptr;
+    if (by_name_.empty()) {
+        return nullptr;
+    }
+    const std::size_t mask = by_name_.size() - 1;
+    for (std::size_t slot = string_hash{}(name)&mask; by_name_[slot] != 0;
+         slot = (slot + 1) & mask) {
+        const installed_package& row = rows_[by_name_[slot] - 1];
+        if (row.name == name) {
+            return &row;
+        }
+    }
+    return nullptr;
 }
 
 std::span<const installed_package* const>
@@ -155,7 +178,9 @@ bool read_rows(sqlite3* db, const progress_guard& guard, bool origins,
                bool& locked) {
     // One pass over the table: a few pages of cache, reused, serve it as
     // well as the default 2 MiB, which would only cost page faults to fill.
-    sqlite3_exec(db, "PRAGMA cache_size = 16", nullptr, nullptr, nullptr);
+    // The scan pins one page per level of the tree, and SQLite goes past the
+    // size while pages are pinned.
+    sqlite3_exec(db, "PRAGMA cache_size = 4", nullptr, nullptr, nullptr);
     sqlite3_limit(db, SQLITE_LIMIT_LENGTH, longest_value);
     std::size_t text = 0;
     sqlite3_stmt* raw = nullptr;

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
@@ -61,8 +62,11 @@ public:
 private:
     std::vector<installed_package> rows_;
     bool has_origins_ = false;
-    std::unordered_map<std::string_view, const installed_package*, string_hash, std::equal_to<>>
-        by_name_;
+    // Rows by name, open addressing with linear probing: each slot holds a
+    // row's place in rows_ plus one, 0 where empty; the size is a power of
+    // two at least twice the rows'. One array of 4 bytes a slot, in place of
+    // a node a name, is what the first lookup of a search pays to build.
+    std::vector<std::uint32_t> by_name_;
     mutable std::unordered_map<std::string_view, std::vector<const installed_package*>, string_hash,
                                std::equal_to<>>
         by_origin_;

@@ -103,6 +103,11 @@ bool hook_system_calls(sqlite3_vfs* base) {
 }
 
 const char* register_readonly_vfs() {
+    // Before SQLite initialises (finding a VFS does that): each connection's
+    // page cache starts empty and grows a page at a time, instead of with a
+    // bulk of 20 pages that a read of a few pages of cache only pays page
+    // faults to fill. Refused, and harmless, when SQLite is already running.
+    sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
     sqlite3_vfs* base = sqlite3_vfs_find(nullptr);
     if (base == nullptr || !hook_system_calls(base)) {
         return nullptr;

@@ -12,6 +12,8 @@
 //     -wal, -shm and -journal it opens its database's owner, and an empty one
 //     its database's mode, which would change their change times, and a
 //     reader has no business changing owners or modes.
+// When it is the first use of SQLite in the process, it also has each
+// connection's page cache start empty rather than with a bulk of pages.
 #pragma once
 
 #include <optional>
