@@ -394,6 +394,9 @@ PCRE2_SPTR subject_of(std::string_view text) {
 }
 
 constexpr std::size_t initial_workspace = 1024;
+// Backtracking steps a match may take before the DFA matcher answers instead:
+// far past what any real field and expression need, and a few milliseconds.
+constexpr std::uint32_t backtracking_limit = 1'000'000;
 constexpr std::size_t largest_workspace = std::size_t{16} << 20; // ints: 64 MiB
 
 } // namespace
@@ -404,6 +407,11 @@ void regex_pattern::code_deleter::operator()(pcre2_real_code_8* code) const noex
 
 void regex_pattern::match_data_deleter::operator()(pcre2_real_match_data_8* data) const noexcept {
     pcre2_match_data_free(data);
+}
+
+void regex_pattern::match_context_deleter::operator()(
+    pcre2_real_match_context_8* context) const noexcept {
+    pcre2_match_context_free(context);
 }
 
 regex_compile_result regex_pattern::compile(std::string_view expression) {
@@ -438,28 +446,38 @@ regex_compile_result regex_pattern::compile(std::string_view expression) {
         (is_whole ? pattern.whole_ : pattern.anywhere_) = std::move(compiled);
         pattern.jit_ = is_whole ? pattern.jit_ && jit : jit;
     }
+    // Only ever matched by the DFA matcher, which needs no machine code.
+    const std::string dfa_anywhere = ".*(?:" + translated.pcre2 + ")";
+    int dfa_code = 0;
+    PCRE2_SIZE dfa_offset = 0;
+    pattern.dfa_anywhere_.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(dfa_anywhere.data()),
+                                              dfa_anywhere.size(), compile_options, &dfa_code,
+                                              &dfa_offset, nullptr));
     pattern.match_data_.reset(pcre2_match_data_create(1, nullptr));
-    if (!pattern.match_data_) {
+    pattern.limits_.reset(pcre2_match_context_create(nullptr));
+    if (!pattern.match_data_ || !pattern.limits_) {
         throw std::bad_alloc();
     }
+    pcre2_set_match_limit(pattern.limits_.get(), backtracking_limit);
     pattern.required_literal_ = std::move(translated.literal);
     pattern.translated_ = std::move(translated.pcre2);
     return {std::move(pattern), {}};
 }
 
 bool regex_pattern::found_in(std::string_view text) const {
-    return matches(anywhere_.get(), text);
+    return matches(anywhere_.get(), dfa_anywhere_ ? dfa_anywhere_.get() : anywhere_.get(), text);
 }
 
 bool regex_pattern::matches_whole(std::string_view text) const {
-    return matches(whole_.get(), text);
+    return matches(whole_.get(), whole_.get(), text);
 }
 
-bool regex_pattern::matches(const pcre2_real_code_8* code, std::string_view text) const {
+bool regex_pattern::matches(const pcre2_real_code_8* code, const pcre2_real_code_8* dfa_code,
+                            std::string_view text) const {
     const PCRE2_SPTR subject = subject_of(text);
     const int result =
-        jit_ ? pcre2_jit_match(code, subject, text.size(), 0, 0, match_data_.get(), nullptr)
-             : pcre2_match(code, subject, text.size(), 0, 0, match_data_.get(), nullptr);
+        jit_ ? pcre2_jit_match(code, subject, text.size(), 0, 0, match_data_.get(), limits_.get())
+             : pcre2_match(code, subject, text.size(), 0, 0, match_data_.get(), limits_.get());
     if (result >= 0) {
         return true; // 0: a match the one-pair vector can't hold the groups of
     }
@@ -473,8 +491,9 @@ bool regex_pattern::matches(const pcre2_real_code_8* code, std::string_view text
         if (dfa_workspace_.empty()) {
             dfa_workspace_.resize(initial_workspace);
         }
-        dfa = pcre2_dfa_match(code, subject, text.size(), 0, 0, match_data_.get(), nullptr,
-                              dfa_workspace_.data(), dfa_workspace_.size());
+        dfa = pcre2_dfa_match(dfa_code, subject, text.size(), 0, PCRE2_ANCHORED,
+                              match_data_.get(), limits_.get(), dfa_workspace_.data(),
+                              dfa_workspace_.size());
         if (dfa == PCRE2_ERROR_DFA_WSSIZE) {
             if (dfa_workspace_.size() >= largest_workspace) {
                 break;

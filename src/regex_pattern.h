@@ -20,6 +20,7 @@
 
 struct pcre2_real_code_8;
 struct pcre2_real_match_data_8;
+struct pcre2_real_match_context_8;
 
 struct regex_compile_result;
 
@@ -31,9 +32,10 @@ public:
 
     // Whether the expression matches somewhere in text. Any bytes, NUL and
     // bytes that aren't UTF-8 included: each is one character, . matches any
-    // of them. An expression whose backtracking runs past PCRE2's limits is
-    // answered by PCRE2's DFA matcher instead; should that fail too (a
-    // workspace past 64 MiB), std::runtime_error says so.
+    // of them. An expression whose backtracking runs past a million steps
+    // ((a|a)*b on a run of a's) is answered by PCRE2's DFA matcher instead,
+    // in one pass over the text whatever the expression; should that fail
+    // too (a workspace past 64 MiB), std::runtime_error says so.
     [[nodiscard]] bool found_in(std::string_view text) const;
 
     // Whether the expression matches the whole of text, as ^(expression)$
@@ -61,14 +63,26 @@ private:
     struct match_data_deleter {
         void operator()(pcre2_real_match_data_8* data) const noexcept;
     };
+    struct match_context_deleter {
+        void operator()(pcre2_real_match_context_8* context) const noexcept;
+    };
     using code_ptr = std::unique_ptr<pcre2_real_code_8, code_deleter>;
     using match_data_ptr = std::unique_ptr<pcre2_real_match_data_8, match_data_deleter>;
+    using match_context_ptr = std::unique_ptr<pcre2_real_match_context_8, match_context_deleter>;
 
     regex_pattern() = default;
-    [[nodiscard]] bool matches(const pcre2_real_code_8* code, std::string_view text) const;
+    // code, and dfa_code, anchored, for the DFA matcher once backtracking
+    // runs past its limit.
+    [[nodiscard]] bool matches(const pcre2_real_code_8* code, const pcre2_real_code_8* dfa_code,
+                               std::string_view text) const;
 
     code_ptr anywhere_;
     code_ptr whole_;
+    // The expression after (?s:.*), matched anchored by the DFA matcher: one
+    // pass finds a match anywhere, where the unanchored form starts over at
+    // every byte.
+    code_ptr dfa_anywhere_;
+    match_context_ptr limits_; // the backtracking limit
     // Reused by every match; mutable since matching doesn't change the
     // pattern (one thread).
     mutable match_data_ptr match_data_;

@@ -136,6 +136,17 @@ TEST(regex_pattern, catastrophic_backtracking_is_answered) {
     EXPECT_TRUE(pattern.found_in(text));
     EXPECT_FALSE(pattern.matches_whole(text));
     EXPECT_FALSE(compiled("(a|a)*ax").found_in(std::string(40, 'a') + "y"));
+    // Past the backtracking limit on long texts, at the start, the end or
+    // nowhere: the DFA matcher's one pass answers each.
+    std::string pairs;
+    for (int i = 0; i < 100000; ++i) {
+        pairs += "ab";
+    }
+    EXPECT_TRUE(compiled("(a|b)+!x$").found_in(pairs + "!x"));
+    EXPECT_FALSE(compiled("(a|b)+!y$").found_in(pairs + "!x"));
+    EXPECT_TRUE(compiled("^(a|b)+!x").found_in(pairs + "!x"));
+    EXPECT_FALSE(compiled("(a|a)*b").found_in(std::string(200000, 'a')));
+    EXPECT_TRUE(compiled("(a|a)*b").found_in(std::string(200000, 'a') + "b"));
 }
 
 TEST(regex_pattern, long_texts) {
