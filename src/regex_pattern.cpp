@@ -1,5 +1,7 @@
 #include "regex_pattern.h"
 
+#include <cctype>
+
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <algorithm>
 #include <array>
@@ -99,6 +101,13 @@ public:
             case '\\':
                 if (at_ == expression_.size()) {
                     fail(PCRE2_ERROR_END_BACKSLASH, here);
+                    break;
+                }
+                // \w, \s, \b, \d, \1: escapes of other syntaxes, which an ERE
+                // would read as a plain letter or digit, silently; refused
+                // rather than matched otherwise than meant.
+                if (std::isalnum(static_cast<unsigned char>(expression_[at_])) != 0) {
+                    fail("a backslash before a letter or digit is no escape here", here);
                     break;
                 }
                 literal(expression_[at_++], here);
@@ -491,9 +500,8 @@ bool regex_pattern::matches(const pcre2_real_code_8* code, const pcre2_real_code
         if (dfa_workspace_.empty()) {
             dfa_workspace_.resize(initial_workspace);
         }
-        dfa = pcre2_dfa_match(dfa_code, subject, text.size(), 0, PCRE2_ANCHORED,
-                              match_data_.get(), limits_.get(), dfa_workspace_.data(),
-                              dfa_workspace_.size());
+        dfa = pcre2_dfa_match(dfa_code, subject, text.size(), 0, PCRE2_ANCHORED, match_data_.get(),
+                              limits_.get(), dfa_workspace_.data(), dfa_workspace_.size());
         if (dfa == PCRE2_ERROR_DFA_WSSIZE) {
             if (dfa_workspace_.size() >= largest_workspace) {
                 break;

@@ -4,11 +4,12 @@
 //
 // The expression is read as an ERE by regex_pattern itself and written out in
 // PCRE2's syntax, so that what it means is ERE's on every PCRE2 version (a
-// backslash in brackets is a literal backslash, \d is the letter d, (?...) and
-// (*...) are errors) and PCRE2 never sees its own extensions. Besides
-// POSIX's ERE it accepts what FreeBSD's regex(3) does: [[:<:]] and [[:>:]]
-// (the start and end of a word), and a backslash before any character makes it
-// literal. See doc/design.md, "Regular expressions".
+// backslash in brackets is a literal backslash, (?...) and (*...) are
+// errors) and PCRE2 never sees its own extensions. Besides POSIX's ERE it
+// accepts what FreeBSD's regex(3) does: [[:<:]] and [[:>:]] (the start and
+// end of a word), and a backslash makes the punctuation after it literal;
+// before a letter or digit (\d, \w, \1: other syntaxes' escapes) it is an
+// error. See doc/design.md, "Regular expressions".
 #pragma once
 
 #include <cstddef>

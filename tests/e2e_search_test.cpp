@@ -195,6 +195,9 @@ INSTANTIATE_TEST_SUITE_P(
                     {"--pkg-descr", "--word", "elegant"},
                     "- py311-requests-2.32.3 (/usr/ports/www/py-requests)\n"
                     "- py39-requests-2.32.3 (/usr/ports/www/py-requests)\n"},
+        search_case{"words_at_the_ends_of_its_lines",
+                    {"--pkg-descr", "--word", "-r", "enhancements"},
+                    "- zsh-5.9_5 (/usr/ports/shells/zsh)\n" + counts(1, 1, tree_lines)},
         search_case{"excluded_by_what_it_holds", {"--pkg-descr", "--exclude", "korn", "shell"}, ""},
         search_case{"not_searched_without_the_option", {"-a", "korn"}, ""},
         search_case{"json_gains_nothing",
