@@ -159,6 +159,13 @@ void show_moved(const search_options& options, const search_criteria& criteria,
         std::fprintf(stderr, "vandrel: %s: %s\n", path.c_str(), std::strerror(errno));
         return;
     }
+    // A device or FIFO in its place (/dev/zero, /dev/urandom) would be read
+    // without end.
+    struct stat status {};
+    if (fstat(moved.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        std::fprintf(stderr, "vandrel: %s: not a regular file\n", path.c_str());
+        return;
+    }
     const moved_printer print = moved_printer_for(options);
     const auto holds = [](const term_matcher& term, std::string_view origin) {
         return term.holds(field_shape::path, origin);
@@ -187,6 +194,13 @@ int search(const command_line& parsed, checked_output& out) {
     }
     if (parsed.index_file && parsed.index_file->empty()) {
         std::fputs("vandrel: --index: the file name is empty\n", stderr);
+        return exit_failure;
+    }
+    // An empty excluded term is in every field: it would leave nothing, and
+    // is more likely an unset variable than a wish.
+    if (std::ranges::any_of(parsed.excluded_terms,
+                            [](const std::string& term) { return term.empty(); })) {
+        std::fputs("vandrel: --exclude: the term is empty\n", stderr);
         return exit_failure;
     }
     // An invalid expression is found before anything is read.

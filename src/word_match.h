@@ -22,8 +22,9 @@ enum class field_shape {
     path,
     // A mail address: matches whole, or by the part before the "@".
     address,
-    // A web address: matches whole, or by its host, with or without a
-    // leading "www." (gitlab.com in https://www.gitlab.com/foo/).
+    // A web address: matches whole, or by its host (without a user or a
+    // port), with or without a leading "www." (gitlab.com in
+    // https://www.gitlab.com/foo/ and in http://me@GitLab.com:8080/).
     web_address,
 };
 
@@ -54,9 +55,12 @@ bool any_word_form(field_shape shape, std::string_view field, IsTerm is_term) {
     case field_shape::web_address: {
         const std::size_t scheme = field.find("://");
         std::string_view host = scheme == std::string_view::npos ? field : field.substr(scheme + 3);
-        host = host.substr(0, host.find('/'));
-        return is_term(field) || is_term(host) ||
-               (host.starts_with("www.") && is_term(host.substr(4)));
+        host = host.substr(0, host.find_first_of("/?#"));
+        host = host.substr(host.find('@') + 1); // npos + 1 is 0: no user
+        host = host.substr(0, host.find(':'));  // no port
+        const bool www = host.size() > 4 && (host[0] | 0x20) == 'w' && (host[1] | 0x20) == 'w' &&
+                         (host[2] | 0x20) == 'w' && host[3] == '.';
+        return is_term(field) || is_term(host) || (www && is_term(host.substr(4)));
     }
     }
     return false;

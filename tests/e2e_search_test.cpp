@@ -153,9 +153,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 "- neovim-0.10.1 (/usr/ports/editors/neovim)\n"},
                     search_case{"by_substring_without_word",
                                 {"-r", "--exclude", "vi", "-d", "vim"},
-                                counts(0, 0, tree_lines)},
-                    search_case{"every_match_excluded",
-                                {"-r", "--exclude", "", "zsh"},
                                 counts(0, 0, tree_lines)}));
 
 // The web site: the whole address or, with --word, its host.
@@ -325,6 +322,27 @@ TEST(moved, a_missing_file_is_said_once_and_the_search_goes_on) {
     EXPECT_EQ(got.out, "- bash-5.2.37 (/usr/ports/shells/bash)\n");
     EXPECT_EQ(got.err,
               "vandrel: " + (tree.path() / "MOVED").string() + ": No such file or directory\n");
+    EXPECT_EQ(got.status, 0);
+}
+
+// An empty excluded term would leave nothing: refused, like an empty
+// --index.
+TEST(exclude, an_empty_term_is_refused) {
+    const ports_tree tree;
+    RUN_OR_SKIP(got, tree.setup(), command({"-r", "--exclude", "", "zsh"}));
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(got.err, "vandrel: --exclude: the term is empty\n");
+    EXPECT_EQ(got.status, 1);
+}
+
+// A MOVED that is no regular file (/dev/zero) is never read: it would not end.
+TEST(moved, a_file_that_is_no_regular_file_is_not_read) {
+    const ports_tree tree;
+    fs::remove(tree.path() / "MOVED");
+    fs::create_symlink("/dev/zero", tree.path() / "MOVED");
+    RUN_OR_SKIP(got, tree.setup(), command({"--moved", "bash"}));
+    EXPECT_EQ(got.out, "- bash-5.2.37 (/usr/ports/shells/bash)\n");
+    EXPECT_EQ(got.err, "vandrel: " + (tree.path() / "MOVED").string() + ": not a regular file\n");
     EXPECT_EQ(got.status, 0);
 }
 

@@ -102,6 +102,10 @@ INSTANTIATE_TEST_SUITE_P(
                     word_case{web, "https://gitlab.com/foo/bar", "foo", false},
                     word_case{web, "https://gitlab.com/foo/bar", "gitlab", false},
                     word_case{web, "http://example.org", "example.org", true},
-                    word_case{web, "example.org/x", "example.org", true}));
+                    word_case{web, "example.org/x", "example.org", true},
+                    word_case{web, "http://me@example.com:8080/foo", "example.com", true},
+                    word_case{web, "HTTPS://WWW.Example.COM", "example.com", true},
+                    word_case{web, "https://example.com?x=1", "example.com", true},
+                    word_case{web, "https://example.com#top", "example.com", true}));
 
 } // namespace
