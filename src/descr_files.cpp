@@ -47,6 +47,15 @@ std::optional<std::string_view> descr_reader::read(const char* path) {
         last_path_ = path;
         last_size_ = *path == '\0' ? std::nullopt : read_file(path);
         found_any_ = found_any_ || last_size_.has_value();
+        if (last_size_) {
+            // One line of space-separated words, as the index's fields are.
+            std::replace_if(
+                buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(*last_size_),
+                [](char c) {
+                    return c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+                },
+                ' ');
+        }
     }
     if (!last_size_) {
         return std::nullopt;

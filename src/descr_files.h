@@ -47,7 +47,9 @@ public:
                           std::size_t limit = default_limit);
 
     // The text of the description file an index line's fifth field names,
-    // found in the ports tree; valid until the next read. Absent when there
+    // found in the ports tree, its line ends, tabs and other white space
+    // made spaces (one line of words, like the index's fields, so that words
+    // wrapped onto the next line are found); valid until the next read. Absent when there
     // is no such file or it can't be read (missing, a folder, a FIFO, a
     // device, permission denied, a read error).
     std::optional<std::string_view> read_field(std::string_view field);

@@ -15,6 +15,8 @@ int match_entry(port_entry& entry, const search_options& options, const search_c
     if (!entry.full_name) {
         return 0; // a line without a name is no port, whatever its other fields hold
     }
+    // The term first: the excluded terms matter only to an entry it makes a
+    // result, and most lines hold no term at all.
     int count = 0;
     bool on_demand = false;
     for (const searched_field& field : searched_fields) {
@@ -26,17 +28,24 @@ int match_entry(port_entry& entry, const search_options& options, const search_c
             continue;
         }
         const std::optional<std::string_view>& text = entry.*field.field;
-        if (!text) {
-            continue;
-        }
-        if (any_holds(criteria.excluded, field, *text)) {
-            return 0;
-        }
-        if (criteria.term.holds(field.shape, *text)) {
+        if (text && criteria.term.holds(field.shape, *text)) {
             ++count;
         }
     }
-    if (!on_demand || (count > 0 && criteria.excluded.empty())) {
+    const bool read_on_demand = on_demand && (count == 0 || !criteria.excluded.empty());
+    if (count == 0 && !read_on_demand) {
+        return 0;
+    }
+    if (!criteria.excluded.empty()) {
+        for (const searched_field& field : searched_fields) {
+            const std::optional<std::string_view>& text = entry.*field.field;
+            if (searches(options, field) && !field.read_on_demand && text &&
+                any_holds(criteria.excluded, field, *text)) {
+                return 0;
+            }
+        }
+    }
+    if (!read_on_demand) {
         return count;
     }
     const bool line_holds_term = count > 0;

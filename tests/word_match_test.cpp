@@ -54,10 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
 // them taken off.
 INSTANTIATE_TEST_SUITE_P(
     text, word_match_test,
-    testing::Values(word_case{words, "Zebra herds\nmanages\tstripes.\n", "herds", true},
-                    word_case{words, "Zebra herds\nmanages\tstripes.\n", "manages", true},
-                    word_case{words, "Zebra herds\nmanages\tstripes.\n", "stripes", true},
-                    word_case{words, "Multithreaded SQL database (server)", "server", true},
+    testing::Values(word_case{words, "Multithreaded SQL database (server)", "server", true},
                     word_case{words, "Multithreaded SQL database (server)", "(server)", true},
                     word_case{words, "Small, fast Emacs-like editor", "small", true},
                     word_case{words, "Small, fast Emacs-like editor", "emacs", false},
